@@ -1,0 +1,41 @@
+#pragma once
+
+// The run's one connection to the database server and the stored result of
+// its one query. This is the only code that talks to the client library.
+
+// The current row of the stored result: one text per column in the table's
+// column order (null for SQL NULL), null once the rows have run out.
+extern char **exten_row;
+
+// Connects with the four settings and says on the console whether it worked.
+// The caller is not told: a failed connection shows up as a failed query.
+void connection(const char *host, const char *user, const char *password, const char *database);
+
+// Runs `sql`; returns 0, or non-zero after printing the server's complaint.
+int run_query(const char *sql);
+
+// Keeps the whole result of the query on the client side; returns 0, or -1
+// after printing why there is no result.
+int store_result();
+
+// Prints how many rows the stored result holds.
+void report_row_count();
+
+// Number of columns of the stored result.
+unsigned column_count();
+
+// Steps to the next row and leaves it in exten_row; null after the last one.
+char **next_row();
+
+// The value of column i of the current row; SQL NULL reads as the empty text.
+inline const char *column_value(unsigned i)
+{
+    return exten_row[i] != nullptr ? exten_row[i] : "";
+}
+
+// Column descriptors are read in order; rewinding makes the next one column 0.
+void rewind_columns();
+const char *next_column_name();
+
+// Frees the stored result and closes the connection.
+void close_database();

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A peer file being regenerated. The new content goes to a temporary file
+// beside the file it replaces, and takes its place in one rename once all of
+// it is safely on disk: the PBX sees the old file or the new one, never a
+// partial one, and a failed run leaves the old file as it was.
+class output_file
+{
+  public:
+    explicit output_file(std::string path);
+    ~output_file();
+    output_file(const output_file &) = delete;
+    output_file &operator=(const output_file &) = delete;
+
+    // Creates the temporary file; false when it cannot be created.
+    bool open();
+
+    // Appends text. After a failed write, nothing more is written.
+    void put(std::string_view text)
+    {
+        if (failed_)
+            return;
+        buffer_.append(text);
+        if (buffer_.size() >= flush_size)
+            flush();
+    }
+
+    bool failed() const { return failed_; }
+
+    // Puts the new file in place of the old one. On any failure it prints
+    // why, removes the temporary file and returns false.
+    bool commit();
+
+    // The path the console names: the output path as given.
+    const std::string &path() const { return path_; }
+
+  private:
+    static constexpr std::size_t flush_size = 64 * 1024;
+
+    void flush();
+    bool finish_writing();
+    void discard();
+
+    std::string path_;      // output path as given
+    std::string target_;    // path_ with symbolic links followed: what rename replaces
+    std::string temp_path_; // temporary file; empty when there is none to clean up
+    int fd_ = -1;           // open temporary file
+    std::string buffer_;    // bytes not yet written to fd_
+    bool failed_ = false;   // a write has failed
+};

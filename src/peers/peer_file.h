@@ -1,0 +1,24 @@
+#pragma once
+
+#include "peers/rules.h"
+
+// Everything that sets one peer file apart from the others.
+struct peer_mode {
+    const char *sql;        // the query that reads the table
+    const char *file_name;  // the file written in the configuration directory
+    bool reports_row_count; // prints "Recieved N rows"
+    const char
+        *open_failure;    // printf format, given the output path, for a file that cannot be created
+    const char *preamble; // written before the first section
+    rule_chain chain;
+    variant shape;
+};
+
+// Reads the mode's table and regenerates its file. Returns 0, or -1 after a
+// failure that it has reported; the old file is then left as it was.
+int write_peer_file(const peer_mode &mode);
+
+// The three modes; each takes no arguments and returns 0 or -1.
+int write_extension_file();
+int write_horncell_file();
+int write_webrtc_file();

@@ -1,0 +1,88 @@
+// peerloom: regenerates one Asterisk peer file from the user tables in the
+// database. The first character of the one argument chooses the file.
+
+#include <cstdio>
+
+#include "db/database.h"
+#include "peers/peer_file.h"
+#include "run/settings.h"
+
+namespace
+{
+
+struct mode_entry {
+    char selector; // first character of the argument
+    int (*write)();
+};
+
+const mode_entry modes[] = {
+    {'0', write_extension_file},
+    {'1', write_horncell_file},
+    {'2', write_webrtc_file},
+};
+
+const char *const banner_head[] = {
+    "==2015.11.19==",
+    "==2016.01.20 support utf8(Chinese)==",
+};
+const char banner_mwi_line[] = "2016.04.05 for mwi users_extension.conf";
+const char *const banner_usage[] = {
+    "you must enter a parameter to choose a type of extension config file you want to create.",
+    "parameter 0 produce users_extension.conf",
+    "parameter 1 produce users_horncell.conf",
+    "parameter 2 produce users_webrtc.conf",
+};
+
+// The short banner answers a missing argument; the long one, which also
+// names the mailbox change, closes every other run that ends normally.
+void print_banner(bool long_form)
+{
+    for (const char *line : banner_head)
+        std::puts(line);
+    if (long_form)
+        std::puts(banner_mwi_line);
+    for (const char *line : banner_usage)
+        std::puts(line);
+}
+
+int (*find_writer(char selector))()
+{
+    for (const mode_entry &m : modes)
+        if (m.selector == selector)
+            return m.write;
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    db_settings settings;
+    settings_stream settings_file = read_settings(settings);
+    if (!settings_file)
+        return -1;
+
+    connection(settings.dbserverip.c_str(), settings.dbuser.c_str(), settings.dbpasswd.c_str(),
+               settings.dbname.c_str());
+
+    if (argc < 2) {
+        settings_file.reset();
+        close_database();
+        print_banner(false);
+        return 0;
+    }
+
+    if (int (*write)() = find_writer(argv[1][0])) {
+        // On failure the writer has said why; the process's end releases
+        // the rest, and no banner follows.
+        if (write() != 0)
+            return -1;
+    } else {
+        std::puts("You enter the wrong parameters.please check it");
+    }
+
+    settings_file.reset();
+    close_database();
+    print_banner(true);
+    return 0;
+}

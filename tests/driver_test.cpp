@@ -1,0 +1,143 @@
+#include "harness.h"
+
+namespace
+{
+
+const std::string connected = "Connection success!\n";
+const std::string complaint = "You enter the wrong parameters.please check it\n";
+
+struct argument_case {
+    std::vector<std::string> args;
+    std::string out;
+};
+
+TEST_F(ProgramTest, ArgumentsWithoutAModeWriteNothing)
+{
+    const argument_case cases[] = {
+        {{}, connected + short_banner},
+        {{"7"}, connected + complaint + long_banner},
+        {{"abc"}, connected + complaint + long_banner},
+        {{""}, connected + complaint + long_banner},
+        {{"3", "0"}, connected + complaint + long_banner}, // only the first argument counts
+        {{" 0"}, connected + complaint + long_banner},
+    };
+    for (const argument_case &c : cases) {
+        run_result r = run_program(c.args);
+        std::string shown = c.args.empty() ? "(none)" : "'" + c.args[0] + "'";
+        EXPECT_EQ(r.out, c.out) << shown;
+        EXPECT_EQ(r.err, "") << shown;
+        EXPECT_EQ(r.status, 0) << shown;
+        EXPECT_EQ(config_dir_entries(), std::vector<std::string>{"peerloom.ini"}) << shown;
+    }
+}
+
+TEST_F(ProgramTest, OnlyTheFirstCharacterOfTheArgumentChoosesTheMode)
+{
+    make_table("users_extension", {"_exten", "_alaw"}, {{"801", "1"}});
+    make_table("users_horncell", {"_exten", "_alaw"}, {{"802", "1"}});
+    make_table("users_webrtc", {"_exten", "_alaw"}, {{"803", "1"}});
+    const struct {
+        const char *arg, *file, *header;
+    } cases[] = {
+        {"0x", "users_extension.conf", "[801]\n"},
+        {"1abc", "users_horncell.conf", "[802]\n"},
+        {"2x", "users_webrtc.conf", "[803](webrtc)\n"},
+    };
+    for (const auto &c : cases) {
+        run_result r = run_program({c.arg, "ignored"});
+        EXPECT_EQ(r.status, 0) << c.arg;
+        EXPECT_NE(read_file(config_path(c.file)).find(c.header), std::string::npos) << c.arg;
+    }
+}
+
+TEST_F(ProgramTest, MissingSettingsFileEndsTheRunBeforeConnecting)
+{
+    std::remove(config_path("peerloom.ini").c_str());
+    for (const char *arg : {"0", "9"}) {
+        run_result r = run_program({arg});
+        EXPECT_EQ(r.out, "File: " + config_path("peerloom.ini") + " is not open ,fail.\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 255);
+    }
+    EXPECT_EQ(config_dir_entries(), std::vector<std::string>{});
+}
+
+TEST_F(ProgramTest, RefusedPasswordIsReportedAndTheModeFails)
+{
+    write_file(config_path("peerloom.ini"), std::string("dbserverip=") + TEST_DB_HOST +
+                                                "\ndbuser=" + TEST_DB_USER +
+                                                "\ndbpasswd=wrong\ndbname=" + TEST_DB_NAME + "\n");
+    write_file(config_path("users_extension.conf"), "[old]\n");
+
+    // The server names the client's host as it resolves it: 'localhost' here.
+    const std::string refused = "Connection failed!\nConnection error 1045: Access denied for "
+                                "user 'peerloom'@";
+    const std::string reason = " (using password: YES)\n";
+    auto expect_refused = [&](const std::string &err) {
+        EXPECT_EQ(err.substr(0, refused.size()), refused);
+        EXPECT_NE(err.find(reason), std::string::npos);
+    };
+    run_result r = run_program({});
+    EXPECT_EQ(r.out, short_banner);
+    expect_refused(r.err);
+    EXPECT_EQ(r.err.size(), r.err.find(reason) + reason.size());
+    EXPECT_EQ(r.status, 0);
+
+    r = run_program({"x"});
+    EXPECT_EQ(r.out, complaint + long_banner);
+    expect_refused(r.err);
+    EXPECT_EQ(r.err.size(), r.err.find(reason) + reason.size());
+    EXPECT_EQ(r.status, 0);
+
+    r = run_program({"0"});
+    EXPECT_EQ(r.out, "");
+    expect_refused(r.err);
+    EXPECT_NE(r.err.find(reason + "SELECT error: "), std::string::npos);
+    EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(config_path("users_extension.conf")), "[old]\n");
+}
+
+TEST_F(ProgramTest, UnreachableServerFailsEveryMode)
+{
+    // Nothing listens on this loopback address: the connection is refused at
+    // once. The system error number at the end depends on the library.
+    write_file(config_path("peerloom.ini"),
+               "dbserverip=127.0.0.2\ndbuser=u\ndbpasswd=p\ndbname=d\n");
+    const std::string refused = "Connection failed!\nConnection error 2002: Can't connect to "
+                                "server on '127.0.0.2' (";
+    for (const char *arg : {"0", "1", "2"}) {
+        run_result r = run_program({arg});
+        EXPECT_EQ(r.out, "") << arg;
+        EXPECT_EQ(r.err.substr(0, refused.size()), refused) << arg;
+        EXPECT_NE(r.err.find(")\nSELECT error: "), std::string::npos) << arg;
+        EXPECT_EQ(r.status, 255) << arg;
+    }
+    EXPECT_EQ(config_dir_entries(), std::vector<std::string>{"peerloom.ini"});
+}
+
+TEST_F(ProgramTest, SettingsFileWithCrLfAndUpperCaseKeysConnects)
+{
+    write_file(config_path("peerloom.ini"),
+               std::string("; written on a Windows desk\r\nDBSERVERIP = ") + TEST_DB_HOST +
+                   "\r\n  dbuser = nobody\r\nDbUser = " + TEST_DB_USER + "\r\nDBPASSWD = " +
+                   TEST_DB_PASSWORD + "\r\ndbname = wrong\r\ndbName = " + TEST_DB_NAME + "\r\n");
+    run_result r = run_program({});
+    EXPECT_EQ(r.out, connected + short_banner);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ProgramTest, MissingTableIsASelectError)
+{
+    sql("DROP TABLE IF EXISTS users_horncell");
+    write_file(config_path("users_horncell.conf"), "[old]\n");
+    run_result r = run_program({"1"});
+    EXPECT_EQ(r.out, connected);
+    EXPECT_EQ(r.err, "SELECT error: Table 'peerloom.users_horncell' doesn't exist\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(config_path("users_horncell.conf")), "[old]\n");
+    EXPECT_EQ(config_dir_entries(),
+              (std::vector<std::string>{"peerloom.ini", "users_horncell.conf"}));
+}
+
+} // namespace

@@ -1,0 +1,83 @@
+#pragma once
+
+// What the end-to-end tests share: the scratch server's test database, the
+// scratch configuration directory, and running the program as a process.
+
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <vector>
+
+// The directory the program under test was built to use in place of /etc/asterisk.
+std::string config_path(const std::string &name = "");
+
+// Runs SQL on the scratch server's test database; a failure fails the test.
+void sql(const std::string &statement);
+
+// A cell of a test table; nullopt is SQL NULL.
+using cell = std::optional<std::string>;
+
+// Replaces table `name` with one whose columns, of the given names in this
+// order, are all nullable text, and fills it with `rows`.
+void make_table(const std::string &name, const std::vector<std::string> &columns,
+                const std::vector<std::vector<cell>> &rows);
+
+// Writes the settings file that reaches the scratch server.
+void write_good_settings();
+
+struct run_options {
+    mode_t umask = 022;
+    rlim_t file_size_limit = RLIM_INFINITY; // with SIGXFSZ ignored: writes past it fail
+};
+
+struct run_result {
+    std::string out;
+    std::string err;
+    int status; // exit status as the shell sees it; -1 if killed by a signal
+};
+
+// Runs the program under test with `args` (argv[1] on) and collects all it says.
+run_result run_program(const std::vector<std::string> &args, const run_options &options = {});
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
+bool file_exists(const std::string &path);
+
+// Names in the configuration directory, sorted.
+std::vector<std::string> config_dir_entries();
+
+// Empties the configuration directory.
+void clear_config_dir();
+
+// The long and the short usage banner, as the program prints them.
+extern const char long_banner[];
+extern const char short_banner[];
+
+#include <gtest/gtest.h>
+
+// Each end-to-end test starts from an empty configuration directory holding
+// only the settings file that reaches the scratch server.
+class ProgramTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        clear_config_dir();
+        write_good_settings();
+    }
+};
+
+// One run of a mode over a table made for it: what the file and the console
+// must then hold.
+struct mode_case {
+    const char *name;
+    std::vector<std::string> columns;
+    std::vector<std::vector<cell>> rows;
+    std::string file;    // the whole output file
+    std::string console; // standard output after the "field_count = N" line, banner excluded
+};
+
+// Runs mode `arg` over `table` filled as the case says and checks every byte
+// of the file, both streams and the exit status.
+void check_mode_case(const char *arg, const char *table, const char *file_name, const mode_case &c);

@@ -1,0 +1,185 @@
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "peers/output_file.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+class OutputFile : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/peerloom-output-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string path(const std::string &name) const { return dir + "/" + name; }
+
+    static std::string read(const std::string &p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static void write(const std::string &p, const std::string &content)
+    {
+        std::ofstream(p, std::ios::binary) << content;
+    }
+    static mode_t mode_of(const std::string &p)
+    {
+        struct stat st;
+        stat(p.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto &e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static bool replace(const std::string &p, const std::string &content)
+    {
+        output_file out(p);
+        if (!out.open())
+            return false;
+        out.put(content);
+        return out.commit();
+    }
+
+    std::string dir;
+};
+
+TEST_F(OutputFile, NewFileGetsTheUmasksPermissions)
+{
+    for (mode_t mask : {022, 027, 077}) {
+        mode_t saved = umask(mask);
+        std::string p = path("new" + std::to_string(mask) + ".conf");
+        bool done = replace(p, "[801]\n");
+        umask(saved);
+        ASSERT_TRUE(done);
+        EXPECT_EQ(read(p), "[801]\n");
+        EXPECT_EQ(mode_of(p), 0666 & ~mask) << "umask " << std::oct << mask;
+    }
+}
+
+TEST_F(OutputFile, ReplacingKeepsPermissionsAndLeavesNoTemporaryFile)
+{
+    std::string p = path("users.conf");
+    write(p, "old\n");
+    chmod(p.c_str(), 0640);
+    ASSERT_TRUE(replace(p, std::string(200000, 'n')));
+    EXPECT_EQ(read(p), std::string(200000, 'n'));
+    EXPECT_EQ(mode_of(p), 0640u);
+    EXPECT_EQ(entries(), std::vector<std::string>{"users.conf"});
+}
+
+TEST_F(OutputFile, ReplacingKeepsOwnerAndGroup)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another owner";
+    std::string p = path("users.conf");
+    write(p, "old\n");
+    ASSERT_EQ(chown(p.c_str(), 1234, 4321), 0);
+    ASSERT_TRUE(replace(p, "new\n"));
+    struct stat st;
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 4321u);
+}
+
+TEST_F(OutputFile, SymbolicLinksStayAndTheirTargetIsReplaced)
+{
+    fs::create_directory(path("real"));
+    write(path("real/users.conf"), "old\n");
+    fs::create_symlink("real/users.conf", path("hop"));
+    fs::create_symlink(path("hop"), path("users.conf")); // two hops, absolute then relative
+    ASSERT_TRUE(replace(path("users.conf"), "new\n"));
+    EXPECT_TRUE(fs::is_symlink(path("users.conf")));
+    EXPECT_TRUE(fs::is_symlink(path("hop")));
+    EXPECT_EQ(read(path("real/users.conf")), "new\n");
+    EXPECT_EQ(fs::directory_iterator(path("real"))->path().filename(), "users.conf");
+
+    fs::create_symlink("real/missing.conf", path("dangling.conf"));
+    ASSERT_TRUE(replace(path("dangling.conf"), "created\n"));
+    EXPECT_TRUE(fs::is_symlink(path("dangling.conf")));
+    EXPECT_EQ(read(path("real/missing.conf")), "created\n");
+}
+
+TEST_F(OutputFile, UnreplaceablePathsFailToOpenAndCreateNothing)
+{
+    fs::create_symlink("loop2", path("loop1"));
+    fs::create_symlink("loop1", path("loop2"));
+    fs::create_directory(path("adir"));
+    for (const char *name : {"loop1", "adir", "nodir/users.conf"}) {
+        output_file out(path(name));
+        EXPECT_FALSE(out.open()) << name;
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"adir", "loop1", "loop2"}));
+    EXPECT_TRUE(fs::is_empty(path("adir")));
+}
+
+TEST_F(OutputFile, AbandonedFileLeavesTheOldOneAndNoTemporaryFile)
+{
+    std::string p = path("users.conf");
+    write(p, "old\n");
+    {
+        output_file out(p);
+        ASSERT_TRUE(out.open());
+        out.put(std::string(300000, 'x')); // some of it already written out
+        EXPECT_EQ(entries().size(), 2u);
+    }
+    EXPECT_EQ(read(p), "old\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{"users.conf"});
+}
+
+// A full disk, without root: a child process with a small file-size limit
+// and SIGXFSZ ignored, so that writes fail with EFBIG.
+TEST_F(OutputFile, FailedWriteIsReportedAndKeepsTheOldFile)
+{
+    std::string p = path("users.conf");
+    write(p, "old\n");
+    for (std::size_t size : {std::size_t(5000), std::size_t(500000)}) {
+        int pipe_fd[2];
+        ASSERT_EQ(pipe(pipe_fd), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(pipe_fd[1], STDOUT_FILENO);
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            bool done = replace(p, std::string(size, 'x'));
+            std::fflush(stdout);
+            _exit(done ? 0 : 1);
+        }
+        close(pipe_fd[1]);
+        std::string said;
+        char buf[256];
+        for (ssize_t n; (n = ::read(pipe_fd[0], buf, sizeof buf)) > 0;)
+            said.append(buf, static_cast<std::size_t>(n));
+        close(pipe_fd[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << size;
+        EXPECT_EQ(said, "Writing " + p + " failed,please check it.\n");
+        EXPECT_EQ(read(p), "old\n");
+        EXPECT_EQ(entries(), std::vector<std::string>{"users.conf"});
+    }
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <string>
+
+#include "peers/rules.h"
+#include "peers/unsafe_text.h"
+
+namespace
+{
+
+TEST(ColumnMatch, NameEqualsKeywordOrALeadingPartOfIt)
+{
+    struct {
+        const char *name, *keyword;
+        bool match;
+    } cases[] = {
+        {"_exten", "_exten", true},
+        {"_EXTEN", "_exten", true},
+        {"_Secret", "_secret", true},
+        {"_ext", "_exten", true},
+        {"_extens", "_exten", false},
+        {"_h263p", "_h263", false},
+        {"_F", "_F1", true},
+        {"_f1", "_F1", true},
+        {"", "_id", true},
+        {"exten", "_exten", false},
+        {"1", "1", true},
+        {"", "1", true},
+        {"11", "1", false},
+        {"0", "1", false},
+        {"yes", "1", false},
+        {"\xc3\xa9", "_id", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(column_match(c.name, c.keyword), c.match) << c.name << " ~ " << c.keyword;
+}
+
+TEST(HandleString, DropsTheFirstCharacterWhateverItIs)
+{
+    EXPECT_EQ(handle_string("_secret"), "secret");
+    EXPECT_EQ(handle_string("context"), "ontext");
+    EXPECT_EQ(handle_string("_ALAW"), "ALAW");
+    EXPECT_EQ(handle_string("_"), "");
+    EXPECT_EQ(handle_string(""), "");
+    std::string longname = "_" + std::string(63, 'k');
+    EXPECT_EQ(handle_string(longname.c_str()), std::string(63, 'k'));
+}
+
+TEST(WithCodecs, AppendsTheElevenCodecKeywordsInOrder)
+{
+    rule_chain chain = with_codecs({{"_id", rule_kind::skip}});
+    ASSERT_EQ(chain.size(), 12u);
+    std::string keywords;
+    for (const rule &r : chain)
+        keywords += std::string(r.keyword) + " ";
+    EXPECT_EQ(keywords, "_id _alaw _ulaw _g729 _g726 _g722 _gsm _speex _h261 _h263 _h263p _h264 ");
+}
+
+struct hazard_case {
+    const char *key;
+    const char *value;
+    const char *setting;
+    const char *header;
+};
+
+TEST(UnsafeText, NamesWhatWouldBreakTheFile)
+{
+    const char *none = nullptr;
+    const hazard_case cases[] = {
+        {"secret", "plain", none, none},
+        {"secret", "", none, none},
+        {"secret", "a;b]c", none, "a closing bracket"},
+        {"secret", "a;b", none, "a semicolon"},
+        {"secret", "a\nb", "a line break", "a line break"},
+        {"secret", "ab\r", "a line break", "a line break"},
+        {"secret", "x;--", "a block comment marker", "a block comment marker"},
+        {"secret", "--;x", "a block comment marker", "a block comment marker"},
+        {"secret", ";-", none, "a semicolon"},
+        {"secret", "-;-", none, "a semicolon"},
+        {"secret", "--", none, none},
+        {"secret", ";--\n", "a line break", "a line break"}, // line break comes first
+        {"secret", "];--", "a block comment marker", "a block comment marker"},
+        {"sec\nret", "v", "a line break", none},
+        {"sec;--ret", "v", "a block comment marker", none},
+        {"sec]ret", "v", none, none},
+        {"sec\rret", "v;--", "a line break", "a block comment marker"},
+    };
+    for (const hazard_case &c : cases) {
+        const char *setting = setting_hazard(c.key, c.value);
+        const char *header = header_hazard(c.value);
+        EXPECT_STREQ(setting, c.setting) << c.key << " = " << c.value;
+        EXPECT_STREQ(header, c.header) << "[" << c.value << "]";
+    }
+}
+
+} // namespace

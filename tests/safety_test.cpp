@@ -1,0 +1,254 @@
+#include <sys/stat.h>
+
+#include "harness.h"
+
+namespace
+{
+
+const std::string warning = "something wrong happened to codecs selection.\n";
+const std::string previous = "[previous]\nsecret = kept\n";
+
+mode_t mode_of(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+struct mode_target {
+    const char *arg, *table, *file;
+    bool counts_rows;
+};
+const mode_target extension = {"0", "users_extension", "users_extension.conf", true};
+const mode_target horncell = {"1", "users_horncell", "users_horncell.conf", true};
+const mode_target webrtc = {"2", "users_webrtc", "users_webrtc.conf", false};
+
+std::string console_head(const mode_target &m, std::size_t rows, std::size_t columns)
+{
+    return "Connection success!\n" +
+           (m.counts_rows ? "Recieved " + std::to_string(rows) + " rows\n" : std::string()) +
+           "field_count = " + std::to_string(columns) + "\n";
+}
+
+// Puts the previous file in place, runs the mode, and checks that the run
+// failed with `said` as the last words and left that file exactly as it was.
+void expect_failed_run(const mode_target &m, const std::string &console,
+                       const run_options &opts = {})
+{
+    std::string path = config_path(m.file);
+    write_file(path, previous);
+    chmod(path.c_str(), 0640);
+    run_result r = run_program({m.arg}, opts);
+    EXPECT_EQ(r.out, console);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(path), previous);
+    EXPECT_EQ(mode_of(path), 0640u);
+    EXPECT_EQ(config_dir_entries(), (std::vector<std::string>{"peerloom.ini", m.file}));
+}
+
+struct refusal_case {
+    const char *name;
+    const mode_target &mode;
+    std::vector<std::string> columns;
+    std::vector<std::vector<cell>> rows;
+    std::string before;  // console lines of the rows written before the refused one
+    const char *refusal; // "Row %lu column %s holds %s" of the refused row
+};
+
+const refusal_case refusal_cases[] = {
+    {"line feed in a value",
+     extension,
+     {"_exten", "_context"},
+     {{"801", "a"}, {"802", "b\n[evil]\nhost=1.2.3.4"}},
+     warning,
+     "Row 2 column _context holds a line break"},
+    {"carriage return in a value",
+     extension,
+     {"_exten", "_secret"},
+     {{"801", "pw\r"}},
+     "",
+     "Row 1 column _secret holds a line break"},
+    {"block comment opener in a value",
+     extension,
+     {"_exten", "_callerid"},
+     {{"801", "Desk ;-- hidden"}},
+     "",
+     "Row 1 column _callerid holds a block comment marker"},
+    {"block comment closer in a mailbox",
+     extension,
+     {"_exten", "_mailbox"},
+     {{"801", "1--;"}},
+     "",
+     "Row 1 column _mailbox holds a block comment marker"},
+    {"block comment marker in a column name",
+     extension,
+     {"_exten", "_note;--x"},
+     {{"801", "v"}},
+     "",
+     "Row 1 column _note;--x holds a block comment marker"},
+    {"closing bracket in a header",
+     extension,
+     {"_exten", "_alaw", "_ulaw"},
+     {{"801", "1", "1"}, {"802](template)", "1", "1"}},
+     "",
+     "Row 2 column _exten holds a closing bracket"},
+    {"semicolon in a header",
+     horncell,
+     {"_exten", "_alaw"},
+     {{"801", "0"}, {"802;x", "1"}},
+     "codecs len 0\n" + warning + "codecs = \n",
+     "Row 2 column _exten holds a semicolon"},
+    {"a line break is named before a bracket",
+     webrtc,
+     {"_exten"},
+     {{"9\n]"}},
+     "",
+     "Row 1 column _exten holds a line break"},
+    {"a comment marker is named before a semicolon",
+     webrtc,
+     {"_exten", "_secret"},
+     {{"901", "x"}, {"902;--", "y"}},
+     warning,
+     "Row 2 column _exten holds a block comment marker"},
+    {"a later column of the row",
+     horncell,
+     {"_exten", "_alaw", "_host"},
+     {{"801", "1", "dynamic"}, {"802", "1", "\r"}},
+     "codecs len 5\ncodecs = alaw\n",
+     "Row 2 column _host holds a line break"},
+};
+
+TEST_F(ProgramTest, UnsafeRowsAreRefusedAndThePreviousFileStays)
+{
+    for (const refusal_case &c : refusal_cases) {
+        SCOPED_TRACE(c.name);
+        make_table(c.mode.table, c.columns, c.rows);
+        expect_failed_run(c.mode, console_head(c.mode, c.rows.size(), c.columns.size()) + c.before +
+                                      c.refusal + "," + config_path(c.mode.file) +
+                                      " is left unchanged.\n");
+        clear_config_dir();
+        write_good_settings();
+    }
+}
+
+TEST_F(ProgramTest, ColumnsThatWriteNothingAreNotChecked)
+{
+    check_mode_case("0", "users_extension", "users_extension.conf",
+                    {"skipped, codec and dropped empty columns",
+                     {"_id", "_exten", "_position", "_alaw", "_ulaw", "_odd;--name", "_note"},
+                     {{"1\n2", "801", ";--", "1", "\n", "", "a;b]c--"}},
+                     "[801]\nnote = a;b]c--\ndisallow = all\nallow = alaw\n",
+                     ""});
+}
+
+TEST_F(ProgramTest, FailedWritesAreReportedAndThePreviousFileStays)
+{
+    const struct {
+        const mode_target &mode;
+        int rows;
+        rlim_t limit;
+    } cases[] = {
+        {extension, 50, 4096},    // fails when the file is finished
+        {extension, 3000, 4096},  // fails while rows are still being written
+        {horncell, 3000, 100000}, // likewise, past the first buffer
+        {webrtc, 0, 100},         // the template alone does not fit
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.mode.file) + " " + std::to_string(c.rows));
+        std::vector<std::vector<cell>> rows;
+        for (int i = 0; i < c.rows; ++i)
+            rows.push_back({std::to_string(1000 + i), std::string(200, 's'), "1", "1"});
+        make_table(c.mode.table, {"_exten", "_secret", "_alaw", "_ulaw"}, rows);
+
+        run_options limited;
+        limited.file_size_limit = c.limit;
+        std::string path = config_path(c.mode.file);
+        write_file(path, previous);
+        chmod(path.c_str(), 0640);
+        run_result r = run_program({c.mode.arg}, limited);
+        std::string head = console_head(c.mode, rows.size(), 4);
+        std::string failure = "Writing " + path + " failed,please check it.\n";
+        EXPECT_EQ(r.out.substr(0, head.size()), head);
+        ASSERT_GE(r.out.size(), failure.size());
+        EXPECT_EQ(r.out.substr(r.out.size() - failure.size()), failure);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(read_file(path), previous);
+        EXPECT_EQ(config_dir_entries(), (std::vector<std::string>{"peerloom.ini", c.mode.file}));
+        std::remove(path.c_str());
+    }
+}
+
+TEST_F(ProgramTest, FailedWriteOfASmallFileReportsAfterEveryRow)
+{
+    make_table("users_extension", {"_exten", "_secret"}, {{"801", "a"}, {"802", "b"}});
+    run_options limited;
+    limited.file_size_limit = 10;
+    expect_failed_run(extension,
+                      console_head(extension, 2, 2) + warning + warning + "Writing " +
+                          config_path("users_extension.conf") + " failed,please check it.\n",
+                      limited);
+}
+
+TEST_F(ProgramTest, OutputPathThatCannotBeCreated)
+{
+    make_table("users_extension", {"_exten"}, {});
+    make_table("users_webrtc", {"_exten"}, {});
+    const struct {
+        const mode_target &mode;
+        std::string said;
+    } cases[] = {
+        {extension, "Recieved 0 rows\nCreating extension config file failed,please check it.\n"},
+        {webrtc, "cannot open " + config_path("users_webrtc.conf") + " file,please check.\n"},
+    };
+    for (const auto &c : cases) {
+        std::string path = config_path(c.mode.file);
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+        run_result r = run_program({c.mode.arg});
+        EXPECT_EQ(r.out, "Connection success!\n" + c.said);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 255);
+        struct stat st;
+        EXPECT_TRUE(stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    }
+    EXPECT_EQ(
+        config_dir_entries(),
+        (std::vector<std::string>{"peerloom.ini", "users_extension.conf", "users_webrtc.conf"}));
+}
+
+TEST_F(ProgramTest, NewFilesFollowTheUmaskAndOldFilesKeepTheirPermissions)
+{
+    make_table("users_horncell", {"_exten", "_alaw", "_ulaw"}, {{"801", "1", "1"}});
+    std::string path = config_path("users_horncell.conf");
+    for (mode_t mask : {022, 027}) {
+        std::remove(path.c_str());
+        run_options opts;
+        opts.umask = mask;
+        EXPECT_EQ(run_program({"1"}, opts).status, 0);
+        EXPECT_EQ(mode_of(path), 0666 & ~mask);
+    }
+    chmod(path.c_str(), 0600);
+    write_file(path, "old\n");
+    EXPECT_EQ(run_program({"1"}).status, 0);
+    EXPECT_EQ(mode_of(path), 0600u);
+    EXPECT_EQ(read_file(path), "[801]\ndisallow = all\nallow = alaw,ulaw\n");
+}
+
+TEST_F(ProgramTest, SymbolicLinkOutputPathStaysALink)
+{
+    make_table("users_webrtc", {"_exten", "_alaw", "_ulaw"}, {{"901", "1", "1"}});
+    ASSERT_EQ(mkdir(config_path("shared").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("shared/webrtc.conf", config_path("users_webrtc.conf").c_str()), 0);
+    for (int run = 0; run < 2; ++run) { // the target is created, then replaced
+        EXPECT_EQ(run_program({"2"}).status, 0);
+        struct stat st;
+        ASSERT_EQ(lstat(config_path("users_webrtc.conf").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        EXPECT_NE(read_file(config_path("shared/webrtc.conf")).find("[901](webrtc)\n"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(config_dir_entries(),
+              (std::vector<std::string>{"peerloom.ini", "shared", "users_webrtc.conf"}));
+}
+
+} // namespace

@@ -1,0 +1,113 @@
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "run/config_dir.h"
+#include "run/settings.h"
+
+namespace
+{
+
+struct getstring_case {
+    const char *line;
+    const char *value;
+};
+
+TEST(Getstring, CutsTheValueAfterTheFirstEquals)
+{
+    const getstring_case cases[] = {
+        {"dbuser = admin\r\n", "admin"},
+        {"dbname=pbx\n", "pbx"},
+        {"dbname=  pbx\n", " pbx"},    // only one blank is the separator
+        {"dbuser=\n", ""},             // the line feed is the one dropped blank
+        {"dbuser=\tadmin\n", "admin"}, // any white space counts as that blank
+        {"dbname=pbx", "pbx"},         // last line without a line ending
+        {"dbname=pbx \n", "pbx "},     // blanks before the line end stay
+        {"dbname=pbx\r", "pbx\r"},     // a lone final CR is no line ending
+        {"dbname=p\rx", "p"},          // a CR before the last character ends it
+        {"dbname = a=b\n", "a=b"},     // later '=' belong to the value
+        {"dbpasswd x = y\n", "y"},     // anything may stand before the '='
+        {"dbname=\r\n", ""},
+        {"dbname=", ""},
+        {"dbname= \n", ""}, // the blank is dropped, then the line feed is cut
+    };
+    for (const getstring_case &c : cases) {
+        std::string dest = "old";
+        EXPECT_TRUE(getstring(c.line, dest)) << c.line;
+        EXPECT_EQ(dest, c.value) << "line: " << c.line;
+    }
+}
+
+TEST(Getstring, LineWithoutEqualsLeavesTheSlot)
+{
+    std::string dest = "kept";
+    EXPECT_FALSE(getstring("dbname pbx\n", dest));
+    EXPECT_EQ(dest, "kept");
+}
+
+class ReadSettings : public ::testing::Test
+{
+  protected:
+    void write(const std::string &content)
+    {
+        std::ofstream(std::string(config_dir) + "/peerloom.ini", std::ios::binary) << content;
+    }
+    void TearDown() override { std::remove((std::string(config_dir) + "/peerloom.ini").c_str()); }
+};
+
+TEST_F(ReadSettings, FillsTheFourSlots)
+{
+    write("dbserverip = 10.0.0.5\r\n"
+          "DBUSER=admin\n"     // keys in any letter case
+          " dbpasswd = nope\n" // an indented line is ignored
+          "dbpasswd= s3cret\n"
+          "# dbname = commented\n"
+          "dbname = first\n"
+          "dbnamex = second\n" // a longer word that begins with a key counts
+          "dbuser\n"           // no '=': ignored
+          "unknown = 1\n");
+    db_settings s;
+    settings_stream stream = read_settings(s);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(s.dbserverip, "10.0.0.5");
+    EXPECT_EQ(s.dbuser, "admin");
+    EXPECT_EQ(s.dbpasswd, "s3cret");
+    EXPECT_EQ(s.dbname, "second");
+}
+
+TEST_F(ReadSettings, EmptyFileLeavesEverySlotEmpty)
+{
+    write("");
+    db_settings s;
+    testing::internal::CaptureStdout();
+    settings_stream stream = read_settings(s);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(s.dbserverip + s.dbuser + s.dbpasswd + s.dbname, "");
+}
+
+TEST_F(ReadSettings, LongLinesArriveInPiecesOf99Characters)
+{
+    // The first piece holds "dbname=" and 92 x's; the rest of the line is a
+    // piece of its own, which counts only if it begins with a key.
+    std::string value(92, 'x');
+    write("dbname=" + value + "dbuser=tail\n" + "dbpasswd=" + std::string(200, 'p') + "\n");
+    db_settings s;
+    settings_stream stream = read_settings(s);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(s.dbname, value);
+    EXPECT_EQ(s.dbuser, "tail");
+    EXPECT_EQ(s.dbpasswd, std::string(90, 'p')); // nothing is cut to a fixed slot size
+}
+
+TEST_F(ReadSettings, MissingFileSaysSoAndGivesNoStream)
+{
+    db_settings s;
+    testing::internal::CaptureStdout();
+    settings_stream stream = read_settings(s);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "File: " + std::string(config_dir) + "/peerloom.ini is not open ,fail.\n");
+    EXPECT_FALSE(stream);
+}
+
+} // namespace
