@@ -1,0 +1,84 @@
+# shellcheck shell=bash
+# Shared helpers for the scripts in this directory.  Source it, don't run it:
+#   . "$(dirname "$0")/lib.sh"
+# Messages are prefixed with the calling script's name so that output from
+# nested scripts (test -> mariadb-start -> mariadb-stop) stays readable.
+
+PROG=${PROG:-$(basename "$0")}
+
+warn() {
+    printf '%s: %s\n' "$PROG" "$*" >&2
+}
+
+die() {
+    warn "$@"
+    exit 1
+}
+
+# need_packages PKG... installs the Debian packages that are missing.
+# A fresh machine may lack them, so the scripts install what they use
+# instead of relying on whatever happened to be set up by hand.
+_lib_apt_updated=
+need_packages() {
+    local pkg missing=()
+    command -v dpkg-query >/dev/null 2>&1 ||
+        die "dpkg-query not found; install these packages by hand: $*"
+    for pkg in "$@"; do
+        if [ "$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null)" != "install ok installed" ]; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    [ "$(id -u)" -eq 0 ] ||
+        die "missing packages: ${missing[*]}; run as root or: sudo apt-get install ${missing[*]}"
+    warn "installing ${missing[*]}"
+    if [ -z "$_lib_apt_updated" ]; then
+        apt-get update -qq >&2 || die "apt-get update failed"
+        _lib_apt_updated=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >&2 || die "could not install: ${missing[*]}"
+}
+
+# port_in_use PORT succeeds if anything listens on TCP PORT, on any address.
+# /proc/net/tcp{,6} is always there on Linux, unlike ss or netstat; fall back
+# to a connect attempt through bash's /dev/tcp if /proc is unreadable.
+port_in_use() {
+    local port=$1 hex f
+    hex=$(printf '%04X' "$port")
+    for f in /proc/net/tcp /proc/net/tcp6; do
+        [ -r "$f" ] || continue
+        # Fields: sl local_address rem_address st ...; st 0A is LISTEN.
+        if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { found = 1 }
+                             END { exit !found }' "$f"; then
+            return 0
+        fi
+    done
+    [ -r /proc/net/tcp ] && return 1
+    timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null
+}
+
+# pid_running PID succeeds if PID is a live process, whoever owns it
+# (kill -0 can't tell "gone" from "not yours").  Zombies count as gone: an
+# exited server lingers as one until its parent, or init, reaps it.
+pid_running() {
+    local state
+    case $1 in '' | *[!0-9]*) return 1 ;; esac
+    [ -d /proc/self ] || { kill -0 "$1" 2>/dev/null; return; }
+    # The state follows the command name, which is in parentheses and may hold spaces.
+    state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
+    state=${state%% *}
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# sql_string TEXT prints TEXT as a quoted SQL string literal.
+sql_string() {
+    local s=${1//\\/\\\\}
+    printf "'%s'" "${s//\'/\'\'}"
+}
+
+# sql_ident TEXT prints TEXT as a quoted SQL identifier.
+sql_ident() {
+    # shellcheck disable=SC2016  # the backticks are literal
+    printf '`%s`' "${1//\`/\`\`}"
+}
