@@ -65,6 +65,24 @@ class OutputFile : public ::testing::Test
     std::string dir;
 };
 
+TEST_F(OutputFile, PiecesOfAnySizeArriveInOrder)
+{
+    // Sizes around the 64 KiB buffer: pieces that fill it exactly, overrun
+    // it, or are larger than all of it.
+    const std::size_t sizes[] = {1, 0, 65535, 1, 65536, 3, 70000, 65534, 2, 200000, 7};
+    std::string p = path("pieces.conf"), expected;
+    output_file out(p);
+    ASSERT_TRUE(out.open());
+    char fill = 'a';
+    for (std::size_t size : sizes) {
+        std::string piece(size, fill++);
+        out.put(piece);
+        expected += piece;
+    }
+    ASSERT_TRUE(out.commit());
+    EXPECT_EQ(read(p), expected);
+}
+
 TEST_F(OutputFile, NewFileGetsTheUmasksPermissions)
 {
     for (mode_t mask : {022, 027, 077}) {

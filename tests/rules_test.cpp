@@ -77,6 +77,13 @@ TEST(UnsafeText, NamesWhatWouldBreakTheFile)
         {"secret", ";-", none, "a semicolon"},
         {"secret", "-;-", none, "a semicolon"},
         {"secret", "--", none, none},
+        {"secret", ";", none, "a semicolon"},
+        {"secret", ";--", "a block comment marker", "a block comment marker"},
+        {"secret", "--;", "a block comment marker", "a block comment marker"},
+        {"secret", "a-;--b", "a block comment marker", "a block comment marker"},
+        {"secret", "-;-;-", none, "a semicolon"},
+        {"secret", "- -;", none, "a semicolon"},
+        {"secret", "plain\n", "a line break", "a line break"},
         {"secret", ";--\n", "a line break", "a line break"}, // line break comes first
         {"secret", "];--", "a block comment marker", "a block comment marker"},
         {"sec\nret", "v", "a line break", none},

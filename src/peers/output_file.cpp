@@ -129,30 +129,44 @@ bool output_file::open()
         discard();
         return false;
     }
-    buffer_.reserve(flush_size + 4096);
     return true;
+}
+
+void output_file::write_out(std::string_view text)
+{
+    while (!failed_ && !text.empty()) {
+        ssize_t n = write(fd_, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            failed_ = true;
+        else
+            text.remove_prefix(static_cast<std::size_t>(n));
+    }
 }
 
 void output_file::flush()
 {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failed_ = true;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    write_out({buffer_.get(), used_});
+    used_ = 0;
+}
+
+// A text too long for what is left of the buffer: the buffer goes out first,
+// and a text longer than the whole buffer goes out without it.
+void output_file::put_past_buffer(std::string_view text)
+{
+    flush();
+    if (text.size() > buffer_size) {
+        write_out(text);
+        return;
     }
-    buffer_.clear();
+    std::memcpy(buffer_.get(), text.data(), text.size());
+    used_ = text.size();
 }
 
 bool output_file::finish_writing()
 {
-    if (!failed_)
-        flush();
+    flush();
     if (failed_ || fsync(fd_) != 0)
         return false;
     int fd = std::exchange(fd_, -1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,14 +20,16 @@ class output_file
     // Creates the temporary file; false when it cannot be created.
     bool open();
 
-    // Appends text. After a failed write, nothing more is written.
+    // Appends text. After a failed write, nothing more is written. Every
+    // piece of every line comes through here, so the common case is one copy.
     void put(std::string_view text)
     {
-        if (failed_)
+        if (text.size() > buffer_size - used_) {
+            put_past_buffer(text);
             return;
-        buffer_.append(text);
-        if (buffer_.size() >= flush_size)
-            flush();
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
     }
 
     bool failed() const { return failed_; }
@@ -38,8 +42,10 @@ class output_file
     const std::string &path() const { return path_; }
 
   private:
-    static constexpr std::size_t flush_size = 64 * 1024;
+    static constexpr std::size_t buffer_size = 64 * 1024;
 
+    void put_past_buffer(std::string_view text);
+    void write_out(std::string_view text);
     void flush();
     bool finish_writing();
     void discard();
@@ -48,6 +54,7 @@ class output_file
     std::string target_;    // path_ with symbolic links followed: what rename replaces
     std::string temp_path_; // temporary file; empty when there is none to clean up
     int fd_ = -1;           // open temporary file
-    std::string buffer_;    // bytes not yet written to fd_
-    bool failed_ = false;   // a write has failed
+    std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(buffer_size);
+    std::size_t used_ = 0; // bytes of buffer_ not yet written to fd_
+    bool failed_ = false;  // a write has failed
 };
