@@ -63,7 +63,6 @@ break the file are refused.
 The database is named in ${PEERLOOM_CONFIG_DIR}/peerloom.ini, which the
 package does not create; see peerloom(8).")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
@@ -74,4 +73,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 configure_file("${PROJECT_SOURCE_DIR}/cmake/debian/cpack-project.cmake.in"
                "${PROJECT_BINARY_DIR}/cpack-project.cmake" @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_BINARY_DIR}/cpack-project.cmake")
+# `make package_source`: the tracked tree, without build trees and scratch data.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/\\\\.scratch/")
 include(CPack)
