@@ -27,12 +27,6 @@ unsigned column_count();
 // Steps to the next row and leaves it in exten_row; null after the last one.
 char **next_row();
 
-// The value of column i of the current row; SQL NULL reads as the empty text.
-inline const char *column_value(unsigned i)
-{
-    return exten_row[i] != nullptr ? exten_row[i] : "";
-}
-
 // Column descriptors are read in order; rewinding makes the next one column 0.
 void rewind_columns();
 const char *next_column_name();

@@ -1,8 +1,5 @@
 #include "peers/peer_file.h"
 
-namespace
-{
-
 // Ordinary desk phones. The only mode that completes voicemail boxes with
 // their context.
 const peer_mode extension_mode = {
@@ -23,8 +20,6 @@ const peer_mode extension_mode = {
     }),
     {"]\n", "\n", true, true, false},
 };
-
-} // namespace
 
 int write_extension_file()
 {

@@ -1,8 +1,5 @@
 #include "peers/peer_file.h"
 
-namespace
-{
-
 // Horncell endpoints: every setting column is written, empty or not, and
 // each row's codec list is traced on the console.
 const peer_mode horncell_mode = {
@@ -23,8 +20,6 @@ const peer_mode horncell_mode = {
     }),
     {"]\n", "\n", false, false, true},
 };
-
-} // namespace
 
 int write_horncell_file()
 {

@@ -18,6 +18,11 @@ struct peer_mode {
 // failure that it has reported; the old file is then left as it was.
 int write_peer_file(const peer_mode &mode);
 
+// The three modes' tables and files.
+extern const peer_mode extension_mode;
+extern const peer_mode horncell_mode;
+extern const peer_mode webrtc_mode;
+
 // The three modes; each takes no arguments and returns 0 or -1.
 int write_extension_file();
 int write_horncell_file();

@@ -19,16 +19,6 @@ const rule codec_rules[] = {
     {"_h263p", rule_kind::codec}, {"_h264", rule_kind::codec},
 };
 
-// What one column does in every row. A column's rule depends only on its
-// name, so it is decided once per result instead of once per cell.
-struct column_plan {
-    const char *name;
-    rule_kind kind;
-    std::string_view key;       // what a setting or codec column writes
-    bool keeps_empty;           // a secret: written even when empty
-    bool takes_mailbox_context; // a mailbox: gains "@default" without '@'
-};
-
 rule_kind classify(const char *name, const rule_chain &chain)
 {
     for (const rule &r : chain)
@@ -37,20 +27,13 @@ rule_kind classify(const char *name, const rule_chain &chain)
     return rule_kind::setting;
 }
 
-std::vector<column_plan> plan_columns(unsigned count, const rule_chain &chain, const variant &v)
+std::vector<const char *> result_column_names()
 {
-    std::vector<column_plan> plan;
-    plan.reserve(count);
+    std::vector<const char *> names(column_count());
     rewind_columns();
-    for (unsigned i = 0; i < count; ++i) {
-        const char *name = next_column_name();
-        column_plan col{name, classify(name, chain), handle_string(name), false, false};
-        col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
-                          column_match(name, "_vmsecret");
-        col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
-        plan.push_back(col);
-    }
-    return plan;
+    for (const char *&name : names)
+        name = next_column_name();
+    return names;
 }
 
 void refuse(unsigned long row, const char *column, const char *hazard, const output_file &out)
@@ -122,41 +105,64 @@ std::string_view handle_string(const char *name)
     return *name == '\0' ? name : name + 1;
 }
 
+std::vector<column_plan> plan_columns(const std::vector<const char *> &names,
+                                      const rule_chain &chain, const variant &v)
+{
+    std::vector<column_plan> plan;
+    plan.reserve(names.size());
+    for (const char *name : names) {
+        column_plan col{name, classify(name, chain), handle_string(name), false, false};
+        col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
+                          column_match(name, "_vmsecret");
+        col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
+        plan.push_back(col);
+    }
+    return plan;
+}
+
+refusal write_row(output_file &out, const std::vector<column_plan> &plan, const char *const *values,
+                  const variant &v)
+{
+    std::string codecs;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const column_plan &col = plan[i];
+        const char *value = values[i] != nullptr ? values[i] : "";
+        const char *hazard = nullptr;
+        switch (col.kind) {
+        case rule_kind::skip:
+            break;
+        case rule_kind::header:
+            hazard = write_header(out, value, v);
+            break;
+        case rule_kind::codec:
+            if (column_match(value, "1")) {
+                codecs += col.key;
+                codecs += ',';
+            }
+            break;
+        case rule_kind::setting:
+            hazard = write_setting(out, col, value);
+            break;
+        }
+        if (hazard != nullptr)
+            return {hazard, col.name};
+    }
+    write_codec_lines(out, codecs, v);
+    return {};
+}
+
 int translate_rows(output_file &out, const rule_chain &chain, const variant &v)
 {
-    unsigned count = column_count();
-    std::printf("field_count = %d\n", static_cast<int>(count));
-    std::vector<column_plan> plan = plan_columns(count, chain, v);
+    std::vector<const char *> names = result_column_names();
+    std::printf("field_count = %d\n", static_cast<int>(names.size()));
+    std::vector<column_plan> plan = plan_columns(names, chain, v);
 
-    std::string codecs;
     for (unsigned long row = 1; !out.failed() && next_row() != nullptr; ++row) {
-        codecs.clear();
-        for (unsigned i = 0; i < count; ++i) {
-            const column_plan &col = plan[i];
-            const char *value = column_value(i);
-            const char *hazard = nullptr;
-            switch (col.kind) {
-            case rule_kind::skip:
-                break;
-            case rule_kind::header:
-                hazard = write_header(out, value, v);
-                break;
-            case rule_kind::codec:
-                if (column_match(value, "1")) {
-                    codecs += col.key;
-                    codecs += ',';
-                }
-                break;
-            case rule_kind::setting:
-                hazard = write_setting(out, col, value);
-                break;
-            }
-            if (hazard != nullptr) {
-                refuse(row, col.name, hazard, out);
-                return -1;
-            }
+        refusal refused = write_row(out, plan, exten_row, v);
+        if (refused.hazard != nullptr) {
+            refuse(row, refused.column, refused.hazard, out);
+            return -1;
         }
-        write_codec_lines(out, codecs, v);
     }
     return 0;
 }

@@ -39,6 +39,32 @@ bool column_match(const char *name, const char *keyword);
 // The key a column writes: its name without the first character.
 std::string_view handle_string(const char *name);
 
+// What one column does in every row. A column's rule depends only on its
+// name, so it is decided once per result instead of once per cell.
+struct column_plan {
+    const char *name;
+    rule_kind kind;
+    std::string_view key;       // what a setting or codec column writes
+    bool keeps_empty;           // a secret: written even when empty
+    bool takes_mailbox_context; // a mailbox: gains "@default" without '@'
+};
+
+// The plan of every column, names given in the result's column order.
+std::vector<column_plan> plan_columns(const std::vector<const char *> &names,
+                                      const rule_chain &chain, const variant &v);
+
+// Why a row may not be written: what its text holds, and in which column.
+struct refusal {
+    const char *hazard = nullptr; // null when the row was written
+    const char *column = nullptr;
+};
+
+// Writes the section of one row, one value per planned column (null for SQL
+// NULL, which reads as the empty text). On a refusal the section is left
+// half written.
+refusal write_row(output_file &out, const std::vector<column_plan> &plan, const char *const *values,
+                  const variant &v);
+
 // Writes one section per row of the stored result into `out`. Returns 0, or
 // -1 after refusing a row whose text would break the file. A failed write
 // stops the walk early; committing the file reports it.

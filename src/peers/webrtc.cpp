@@ -20,6 +20,8 @@ const char webrtc_template[] = "[webrtc](!)\n"
                                "transport = ws,wss\n"
                                "videosupport = no\n\n";
 
+} // namespace
+
 const peer_mode webrtc_mode = {
     "SELECT * from users_webrtc order by _exten asc",
     "users_webrtc.conf",
@@ -43,8 +45,6 @@ const peer_mode webrtc_mode = {
     }),
     {"](webrtc)\n", "\n\n", true, false, false},
 };
-
-} // namespace
 
 int write_webrtc_file()
 {
