@@ -150,7 +150,7 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
         close(out_pipe[0]);
         close(err_pipe[0]);
         umask(options.umask);
-        signal(SIGXFSZ, SIG_IGN);
+        signal(SIGXFSZ, SIG_DFL); // the program must guard itself against the limit
         rlimit limit{options.file_size_limit, options.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
         execv(argv[0], argv.data());

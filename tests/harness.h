@@ -28,7 +28,7 @@ void write_good_settings();
 
 struct run_options {
     mode_t umask = 022;
-    rlim_t file_size_limit = RLIM_INFINITY; // with SIGXFSZ ignored: writes past it fail
+    rlim_t file_size_limit = RLIM_INFINITY; // writes past it fail
 };
 
 struct run_result {

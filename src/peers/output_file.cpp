@@ -42,18 +42,17 @@ bool read_link(const std::string &path, std::string &content)
 // exist yet: writing through a link writes its target, and so does replacing.
 bool follow_links(std::string path, std::string &target)
 {
-    for (int hop = 0; hop <= max_link_hops; ++hop) {
+    for (int hops = 0;; ++hops) {
         struct stat st;
         if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             target = std::move(path);
             return true;
         }
         std::string link;
-        if (!read_link(path, link))
+        if (hops == max_link_hops || !read_link(path, link))
             return false;
         path = link.front() == '/' ? link : directory_of(path) + "/" + link;
     }
-    return false;
 }
 
 // Whether the old file may be replaced: it must be a plain file that this
@@ -92,15 +91,6 @@ bool take_attributes(int fd, const struct stat &old, bool exists)
         return fchmod(fd, 0666 & ~current_umask()) == 0;
     keep_owner(fd, old);
     return fchmod(fd, old.st_mode & 07777) == 0;
-}
-
-bool fsync_directory(const std::string &dir)
-{
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool synced = fsync(fd) == 0;
-    return close(fd) == 0 && synced;
 }
 
 } // namespace
@@ -173,20 +163,29 @@ bool output_file::finish_writing()
     return close(fd) == 0;
 }
 
+// Renames the finished file over the target, then syncs the directory so
+// that the rename survives a power cut. The directory is opened first: once
+// the rename is done, no failure could bring the old file back.
+bool output_file::replace_target()
+{
+    int dir = ::open(directory_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    bool replaced = rename(temp_path_.c_str(), target_.c_str()) == 0;
+    if (replaced)
+        temp_path_.clear();
+    bool synced = replaced && fsync(dir) == 0;
+    close(dir);
+    return synced;
+}
+
 bool output_file::commit()
 {
-    if (!finish_writing() || rename(temp_path_.c_str(), target_.c_str()) != 0) {
-        std::printf("Writing %s failed,please check it.\n", path_.c_str());
-        discard();
-        return false;
-    }
-    temp_path_.clear();
-    // The rename itself reaches the disk only with the directory.
-    if (!fsync_directory(directory_of(target_))) {
-        std::printf("Writing %s failed,please check it.\n", path_.c_str());
-        return false;
-    }
-    return true;
+    if (finish_writing() && replace_target())
+        return true;
+    std::printf("Writing %s failed,please check it.\n", path_.c_str());
+    discard();
+    return false;
 }
 
 void output_file::discard()

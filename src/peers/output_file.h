@@ -32,10 +32,9 @@ class output_file
         used_ += text.size();
     }
 
-    bool failed() const { return failed_; }
-
     // Puts the new file in place of the old one. On any failure it prints
-    // why, removes the temporary file and returns false.
+    // why, removes the temporary file and returns false; the old file is
+    // then untouched, unless only the final sync of the directory failed.
     bool commit();
 
     // The path the console names: the output path as given.
@@ -48,6 +47,7 @@ class output_file
     void write_out(std::string_view text);
     void flush();
     bool finish_writing();
+    bool replace_target();
     void discard();
 
     std::string path_;      // output path as given

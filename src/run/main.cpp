@@ -1,6 +1,7 @@
 // peerloom: regenerates one Asterisk peer file from the user tables in the
 // database. The first character of the one argument chooses the file.
 
+#include <csignal>
 #include <cstdio>
 
 #include "db/database.h"
@@ -57,6 +58,10 @@ int (*find_writer(char selector))()
 
 int main(int argc, char *argv[])
 {
+    // Past a file-size limit a write should fail and be reported, keeping the
+    // old file, rather than kill the run and leave a temporary file behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     db_settings settings;
     settings_stream settings_file = read_settings(settings);
     if (!settings_file)
