@@ -157,7 +157,10 @@ int translate_rows(output_file &out, const rule_chain &chain, const variant &v)
     std::printf("field_count = %d\n", static_cast<int>(names.size()));
     std::vector<column_plan> plan = plan_columns(names, chain, v);
 
-    for (unsigned long row = 1; !out.failed() && next_row() != nullptr; ++row) {
+    // After a failed write the walk goes on, writing nothing more, so that
+    // the console shows every row whatever the point of failure; committing
+    // the file then reports it.
+    for (unsigned long row = 1; next_row() != nullptr; ++row) {
         refusal refused = write_row(out, plan, exten_row, v);
         if (refused.hazard != nullptr) {
             refuse(row, refused.column, refused.hazard, out);

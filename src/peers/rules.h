@@ -67,5 +67,5 @@ refusal write_row(output_file &out, const std::vector<column_plan> &plan, const 
 
 // Writes one section per row of the stored result into `out`. Returns 0, or
 // -1 after refusing a row whose text would break the file. A failed write
-// stops the walk early; committing the file reports it.
+// is left for committing the file to report.
 int translate_rows(output_file &out, const rule_chain &chain, const variant &v);
