@@ -140,4 +140,22 @@ TEST_F(ProgramTest, MissingTableIsASelectError)
               (std::vector<std::string>{"peerloom.ini", "users_horncell.conf"}));
 }
 
+TEST_F(ProgramTest, ResultThatCannotBeStoredIsASelectError)
+{
+    // The query itself is accepted; its subquery fails while the rows are
+    // fetched, so no result set can be stored.
+    sql("DROP TABLE IF EXISTS users_webrtc");
+    sql("CREATE VIEW users_webrtc AS SELECT t.seq AS _exten, (SELECT s.seq FROM seq_1_to_3 s "
+        "WHERE s.seq <= t.seq) AS _x FROM seq_1_to_3 t");
+    write_file(config_path("users_webrtc.conf"), "[old]\n");
+    run_result r = run_program({"2"});
+    sql("DROP VIEW users_webrtc");
+    EXPECT_EQ(r.out, "Connection success!\n");
+    EXPECT_EQ(r.err, "SELECT error: Subquery returns more than 1 row\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(config_path("users_webrtc.conf")), "[old]\n");
+    EXPECT_EQ(config_dir_entries(),
+              (std::vector<std::string>{"peerloom.ini", "users_webrtc.conf"}));
+}
+
 } // namespace
