@@ -7,8 +7,9 @@ struct peer_mode {
     const char *sql;        // the query that reads the table
     const char *file_name;  // the file written in the configuration directory
     bool reports_row_count; // prints "Recieved N rows"
-    const char
-        *open_failure;    // printf format, given the output path, for a file that cannot be created
+    // printf format of the message for a file that cannot be created; it is
+    // given the output path.
+    const char *open_failure;
     const char *preamble; // written before the first section
     rule_chain chain;
     variant shape;
