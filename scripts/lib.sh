@@ -82,3 +82,18 @@ sql_ident() {
     # shellcheck disable=SC2016  # the backticks are literal
     printf '`%s`' "${1//\`/\`\`}"
 }
+
+# How the demo and the benchmark reach the scratch server that mariadb-start
+# made with its default database, user and password.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+scratch_client=(mariadb --no-defaults --default-character-set=utf8mb4 --host=127.0.0.1
+    --user=peerloom --password=peerloom-secret --database=peerloom)
+
+# write_scratch_settings DIR makes DIR anew, holding a settings file for
+# that server.
+write_scratch_settings() {
+    rm -rf "$1"
+    mkdir -p "$1"
+    printf '%s\n' 'dbserverip = 127.0.0.1' 'dbuser = peerloom' \
+        'dbpasswd = peerloom-secret' 'dbname = peerloom' >"$1/peerloom.ini"
+}
