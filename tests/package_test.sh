@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Usage: package_test.sh BUILD SOURCE CONFIG_DIR SANITIZE
 # Builds the Debian package from the build tree BUILD, checks its control
-# fields and contents, installs it with dpkg, runs the installed program,
-# then purges the package and checks that none of its files is left.
+# fields and contents, checks the packaged program's hardening and lints the
+# package, installs it with dpkg, runs the installed program, then purges
+# the package and checks that none of its files is left.
 # CONFIG_DIR is the directory the shipped program reads its settings from.
 # Exits 77 (skipped) with the reason when it cannot run safely: not root, no
 # dpkg tools, peerloom already installed, or a settings file already there.
@@ -82,11 +83,36 @@ FILES
 [ "$actual" = "$expected" ] || fail "package files differ:
 $(diff <(echo "$expected") <(echo "$actual"))"
 
+# The packaged program, stripped as shipped, has all of Debian's hardening.
+if command -v hardening-check >/dev/null; then
+    dpkg-deb -x "$deb" "$out/root" || fail "dpkg-deb -x failed"
+    # Control flow protection is marked on a program only when every object
+    # linked into it is marked, the C library's start-up files too. Where
+    # those are not (bookworm's glibc), no program can pass that check, so
+    # it is required only where they are.
+    hardening_options=()
+    cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
+    start_file=$("$cxx" -print-file-name=Scrt1.o 2>/dev/null)
+    if ! readelf -n "$start_file" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK'; then
+        echo "control flow protection not required: $start_file is not marked for it"
+        hardening_options+=(--nocfprotection)
+    fi
+    hardening-check "${hardening_options[@]}" "$out/root/usr/sbin/peerloom" ||
+        fail "the packaged program lacks some hardening"
+else
+    echo "hardening-check not installed (package devscripts): hardening not checked"
+fi
+
 if command -v lintian >/dev/null; then
-    # Informational tags are listed but do not fail the test.
-    lintian --fail-on error,warning --display-info "$deb" 2>&1 |
-        grep -v 'running with root privileges'
-    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian found errors or warnings"
+    # Informational tags are listed but do not fail the test, except the
+    # hardening ones.
+    lintian --fail-on error,warning --display-info "$deb" >"$out/lintian.log" 2>&1
+    lintian_status=$?
+    grep -v 'running with root privileges' "$out/lintian.log"
+    [ "$lintian_status" -eq 0 ] || fail "lintian found errors or warnings"
+    if grep -qE '^[A-Z]: [^ ]+: hardening-' "$out/lintian.log"; then
+        fail "lintian found the program not hardened"
+    fi
 else
     echo "lintian not installed: package not linted"
 fi
