@@ -14,7 +14,7 @@
 #include "peers/output_file.h"
 #include "peers/peer_file.h"
 #include "peers/unsafe_text.h"
-#include "run/config_dir.h"
+#include "run/build_config.h"
 
 namespace
 {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/config_dir.h"
+#include "run/build_config.h"
 #include "run/settings.h"
 
 namespace

@@ -56,7 +56,8 @@ TEST_F(ProgramTest, MissingSettingsFileEndsTheRunBeforeConnecting)
     for (const char *arg : {"0", "9"}) {
         run_result r = run_program({arg});
         EXPECT_EQ(r.out, "File: " + config_path("peerloom.ini") + " is not open ,fail.\n");
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, "peerloom: open " + config_path("peerloom.ini") +
+                             ": No such file or directory\n");
         EXPECT_EQ(r.status, 255);
     }
     EXPECT_EQ(config_dir_entries(), std::vector<std::string>{});
@@ -64,9 +65,8 @@ TEST_F(ProgramTest, MissingSettingsFileEndsTheRunBeforeConnecting)
 
 TEST_F(ProgramTest, RefusedPasswordIsReportedAndTheModeFails)
 {
-    write_file(config_path("peerloom.ini"), std::string("dbserverip=") + TEST_DB_HOST +
-                                                "\ndbuser=" + TEST_DB_USER +
-                                                "\ndbpasswd=wrong\ndbname=" + TEST_DB_NAME + "\n");
+    write_settings(std::string("dbserverip=") + TEST_DB_HOST + "\ndbuser=" + TEST_DB_USER +
+                   "\ndbpasswd=wrong\ndbname=" + TEST_DB_NAME + "\n");
     write_file(config_path("users_extension.conf"), "[old]\n");
 
     // The server names the client's host as it resolves it: 'localhost' here.
@@ -102,8 +102,7 @@ TEST_F(ProgramTest, UnreachableServerFailsEveryMode)
 {
     // Nothing listens on this loopback address: the connection is refused at
     // once. The system error number at the end depends on the library.
-    write_file(config_path("peerloom.ini"),
-               "dbserverip=127.0.0.2\ndbuser=u\ndbpasswd=p\ndbname=d\n");
+    write_settings("dbserverip=127.0.0.2\ndbuser=u\ndbpasswd=p\ndbname=d\n");
     const std::string refused = "Connection failed!\nConnection error 2002: Can't connect to "
                                 "server on '127.0.0.2' (";
     for (const char *arg : {"0", "1", "2"}) {
@@ -118,8 +117,7 @@ TEST_F(ProgramTest, UnreachableServerFailsEveryMode)
 
 TEST_F(ProgramTest, SettingsFileWithCrLfAndUpperCaseKeysConnects)
 {
-    write_file(config_path("peerloom.ini"),
-               std::string("; written on a Windows desk\r\nDBSERVERIP = ") + TEST_DB_HOST +
+    write_settings(std::string("; written on a Windows desk\r\nDBSERVERIP = ") + TEST_DB_HOST +
                    "\r\n  dbuser = nobody\r\nDbUser = " + TEST_DB_USER + "\r\nDBPASSWD = " +
                    TEST_DB_PASSWORD + "\r\ndbname = wrong\r\ndbName = " + TEST_DB_NAME + "\r\n");
     run_result r = run_program({});

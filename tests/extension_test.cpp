@@ -75,12 +75,12 @@ const mode_case extension_cases[] = {
      {{"801", "from-internal", "\"Desk\" <801>"}},
      "[801]\nontext = from-internal\nallerid = \"Desk\" <801>\ndisallow = all\nallow = \n",
      warning},
-    {"values are written byte for byte, four-byte characters included",
+    {"values are written byte for byte, four-byte characters included, ';' escaped",
      {"_exten", "_callerid", "_description", "_setvar"},
      {{"801", "\xe7\x8e\x8b\xe5\xb0\x8f\xe6\x98\x8e", "\xf0\x9f\x93\x9e desk \xf0\xa0\x80\x8b",
        "A=1;B=2] \t"}},
      "[801]\ncallerid = \xe7\x8e\x8b\xe5\xb0\x8f\xe6\x98\x8e\n"
-     "description = \xf0\x9f\x93\x9e desk \xf0\xa0\x80\x8b\nsetvar = A=1;B=2] \t\n"
+     "description = \xf0\x9f\x93\x9e desk \xf0\xa0\x80\x8b\nsetvar = A=1\\;B=2] \t\n"
      "disallow = all\nallow = \n",
      warning},
     {"long names and values are kept whole",

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <mysql.h>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -125,14 +126,21 @@ void make_table(const std::string &name, const std::vector<std::string> &columns
     }
 }
 
-void write_good_settings()
+void write_settings(const std::string &content)
 {
-    write_file(config_path("peerloom.ini"),
-               std::string("dbserverip = ") + TEST_DB_HOST + "\ndbuser = " + TEST_DB_USER +
-                   "\ndbpasswd = " + TEST_DB_PASSWORD + "\ndbname = " + TEST_DB_NAME + "\n");
+    std::string path = config_path("peerloom.ini");
+    write_file(path, content);
+    chmod(path.c_str(), 0600);
 }
 
-run_result run_program(const std::vector<std::string> &args, const run_options &options)
+void write_good_settings(const std::string &extra)
+{
+    write_settings(std::string("dbserverip = ") + TEST_DB_HOST + "\ndbuser = " + TEST_DB_USER +
+                   "\ndbpasswd = " + TEST_DB_PASSWORD + "\ndbname = " + TEST_DB_NAME + "\n" +
+                   extra);
+}
+
+started_program start_program(const std::vector<std::string> &args, const run_options &options)
 {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
@@ -146,24 +154,39 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out_pipe[1], STDOUT_FILENO);
-        dup2(err_pipe[1], STDERR_FILENO);
+        dup2(options.merge_streams ? out_pipe[1] : err_pipe[1], STDERR_FILENO);
         close(out_pipe[0]);
         close(err_pipe[0]);
         umask(options.umask);
-        signal(SIGXFSZ, SIG_DFL); // the program must guard itself against the limit
+        // The program must guard itself against these.
+        for (int sig : {SIGXFSZ, SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+            signal(sig, SIG_DFL);
         rlimit limit{options.file_size_limit, options.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
+        if (options.in_child)
+            options.in_child();
         execv(argv[0], argv.data());
         _exit(127);
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
+    return {pid, out_pipe[0], err_pipe[0]};
+}
+
+run_result finish_program(const started_program &p)
+{
     run_result result;
-    drain(out_pipe[0], err_pipe[0], result.out, result.err);
+    drain(p.out_fd, p.err_fd, result.out, result.err);
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    waitpid(p.pid, &wstatus, 0);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     return result;
+}
+
+run_result run_program(const std::vector<std::string> &args, const run_options &options)
+{
+    return finish_program(start_program(args, options));
 }
 
 std::string read_file(const std::string &path)
@@ -178,6 +201,12 @@ void write_file(const std::string &path, const std::string &content)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::string without_random_names(const std::string &text)
+{
+    static const std::regex random_part(R"((/\.[^/]+\.conf\.)[A-Za-z0-9]{6}\b)");
+    return std::regex_replace(text, random_part, "$1XXXXXX");
 }
 
 bool file_exists(const std::string &path)

@@ -3,6 +3,7 @@
 // What the end-to-end tests share: the scratch server's test database, the
 // scratch configuration directory, and running the program as a process.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
@@ -23,26 +24,50 @@ using cell = std::optional<std::string>;
 void make_table(const std::string &name, const std::vector<std::string> &columns,
                 const std::vector<std::vector<cell>> &rows);
 
-// Writes the settings file that reaches the scratch server.
-void write_good_settings();
+// Writes the settings file, readable by its owner alone as it should be.
+void write_settings(const std::string &content);
+
+// Writes the settings file that reaches the scratch server, `extra` lines
+// added at its end.
+void write_good_settings(const std::string &extra = "");
 
 struct run_options {
     mode_t umask = 022;
     rlim_t file_size_limit = RLIM_INFINITY; // writes past it fail
+    bool merge_streams = false;             // standard error goes where standard output goes
+    std::function<void()> in_child;         // runs in the child just before the program
 };
 
 struct run_result {
     std::string out;
     std::string err;
     int status; // exit status as the shell sees it; -1 if killed by a signal
+    int signal; // the signal that killed it, or 0
 };
 
-// Runs the program under test with `args` (argv[1] on) and collects all it says.
+// A run of the program under test that goes on while the test does other
+// things; its output waits in the pipes until the test reads it.
+struct started_program {
+    pid_t pid;
+    int out_fd, err_fd;
+};
+
+// Starts the program under test with `args` (argv[1] on).
+started_program start_program(const std::vector<std::string> &args,
+                              const run_options &options = {});
+
+// Reads all it says and waits for its end.
+run_result finish_program(const started_program &p);
+
+// Runs the program under test and collects all it says.
 run_result run_program(const std::vector<std::string> &args, const run_options &options = {});
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);
+
+// `text` with the random part of every temporary file name as "XXXXXX".
+std::string without_random_names(const std::string &text);
 
 // Names in the configuration directory, sorted.
 std::vector<std::string> config_dir_entries();

@@ -15,6 +15,8 @@ namespace fs = std::filesystem;
 namespace
 {
 
+constexpr output_file::opening ready = output_file::opening::ready;
+
 class OutputFile : public ::testing::Test
 {
   protected:
@@ -55,8 +57,8 @@ class OutputFile : public ::testing::Test
     }
     static bool replace(const std::string &p, const std::string &content)
     {
-        output_file out(p);
-        if (!out.open())
+        output_file out(p, 0);
+        if (out.open() != ready)
             return false;
         out.put(content);
         return out.commit();
@@ -71,8 +73,8 @@ TEST_F(OutputFile, PiecesOfAnySizeArriveInOrder)
     // it, or are larger than all of it.
     const std::size_t sizes[] = {1, 0, 65535, 1, 65536, 3, 70000, 65534, 2, 200000, 7};
     std::string p = path("pieces.conf"), expected;
-    output_file out(p);
-    ASSERT_TRUE(out.open());
+    output_file out(p, 0);
+    ASSERT_EQ(out.open(), ready);
     char fill = 'a';
     for (std::size_t size : sizes) {
         std::string piece(size, fill++);
@@ -145,8 +147,8 @@ TEST_F(OutputFile, UnreplaceablePathsFailToOpenAndCreateNothing)
     fs::create_symlink("loop1", path("loop2"));
     fs::create_directory(path("adir"));
     for (const char *name : {"loop1", "adir", "nodir/users.conf"}) {
-        output_file out(path(name));
-        EXPECT_FALSE(out.open()) << name;
+        output_file out(path(name), 0);
+        EXPECT_EQ(out.open(), output_file::opening::failed) << name;
     }
     EXPECT_EQ(entries(), (std::vector<std::string>{"adir", "loop1", "loop2"}));
     EXPECT_TRUE(fs::is_empty(path("adir")));
@@ -157,8 +159,8 @@ TEST_F(OutputFile, AbandonedFileLeavesTheOldOneAndNoTemporaryFile)
     std::string p = path("users.conf");
     write(p, "old\n");
     {
-        output_file out(p);
-        ASSERT_TRUE(out.open());
+        output_file out(p, 0);
+        ASSERT_EQ(out.open(), ready);
         out.put(std::string(300000, 'x')); // some of it already written out
         EXPECT_EQ(entries().size(), 2u);
     }

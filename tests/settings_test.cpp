@@ -1,8 +1,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 
-#include "run/config_dir.h"
+#include "run/build_config.h"
 #include "run/settings.h"
 
 namespace
@@ -50,9 +51,10 @@ class ReadSettings : public ::testing::Test
   protected:
     void write(const std::string &content)
     {
-        std::ofstream(std::string(config_dir) + "/peerloom.ini", std::ios::binary) << content;
+        std::ofstream(settings_path(), std::ios::binary) << content;
+        chmod(settings_path().c_str(), 0600);
     }
-    void TearDown() override { std::remove((std::string(config_dir) + "/peerloom.ini").c_str()); }
+    void TearDown() override { std::remove(settings_path().c_str()); }
 };
 
 TEST_F(ReadSettings, FillsTheFourSlots)

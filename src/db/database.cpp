@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mysql.h>
 
+#include "util/console.h"
+
 char **exten_row = nullptr;
 
 namespace
@@ -11,16 +13,43 @@ namespace
 MYSQL conn;                     // the one connection, prepared by connection()
 MYSQL_RES *res_exten = nullptr; // the stored result, null until a query is stored
 
+// A server that accepts the connection and then never answers would hold
+// the run, and the PBX's peers with it, for ever.
+const unsigned connect_timeout_seconds = 10;
+const unsigned read_write_timeout_seconds = 60;
+
+void bound_waits()
+{
+    mysql_options(&conn, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout_seconds);
+    mysql_options(&conn, MYSQL_OPT_READ_TIMEOUT, &read_write_timeout_seconds);
+    mysql_options(&conn, MYSQL_OPT_WRITE_TIMEOUT, &read_write_timeout_seconds);
+}
+
+// With TLS off nothing is set, so the library behaves as it always has.
+void secure(tls_mode tls, const char *ca_file)
+{
+    if (tls == tls_mode::off)
+        return;
+    my_bool required = 1;
+    my_bool verified = tls == tls_mode::verify;
+    mysql_options(&conn, MYSQL_OPT_SSL_ENFORCE, &required);
+    mysql_options(&conn, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verified);
+    if (verified && *ca_file != '\0')
+        mysql_options(&conn, MYSQL_OPT_SSL_CA, ca_file);
+}
+
 } // namespace
 
-void connection(const char *host, const char *user, const char *password, const char *database)
+void connection(const char *host, const char *user, const char *password, const char *database,
+                tls_mode tls, const char *ca_file)
 {
     mysql_init(&conn);
+    bound_waits();
+    secure(tls, ca_file);
     if (mysql_real_connect(&conn, host, user, password, database, 3306, nullptr, 0) == nullptr) {
-        std::fputs("Connection failed!\n", stderr);
+        complain("Connection failed!\n");
         if (mysql_errno(&conn) != 0)
-            std::fprintf(stderr, "Connection error %u: %s\n", mysql_errno(&conn),
-                         mysql_error(&conn));
+            complain("Connection error %u: %s\n", mysql_errno(&conn), mysql_error(&conn));
         return;
     }
     // utf8mb4, not utf8: the latter is the 3-byte utf8mb3, which would turn
@@ -33,7 +62,7 @@ int run_query(const char *sql)
 {
     int status = mysql_query(&conn, sql);
     if (status != 0)
-        std::fprintf(stderr, "SELECT error: %s\n", mysql_error(&conn));
+        complain("SELECT error: %s\n", mysql_error(&conn));
     return status;
 }
 
@@ -41,7 +70,7 @@ int store_result()
 {
     res_exten = mysql_store_result(&conn);
     if (res_exten == nullptr) {
-        std::fprintf(stderr, "SELECT error: %s\n", mysql_error(&conn));
+        complain("SELECT error: %s\n", mysql_error(&conn));
         return -1;
     }
     return 0;
@@ -64,14 +93,20 @@ char **next_row()
     return exten_row;
 }
 
+const unsigned long *row_lengths()
+{
+    return mysql_fetch_lengths(res_exten);
+}
+
 void rewind_columns()
 {
     mysql_field_seek(res_exten, 0);
 }
 
-const char *next_column_name()
+std::string_view next_column_name()
 {
-    return mysql_fetch_field(res_exten)->name;
+    const MYSQL_FIELD *field = mysql_fetch_field(res_exten);
+    return {field->name, field->name_length};
 }
 
 void close_database()

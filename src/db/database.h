@@ -1,15 +1,26 @@
 #pragma once
 
+#include <string_view>
+
 // The run's one connection to the database server and the stored result of
 // its one query. This is the only code that talks to the client library.
+
+// How the connection is secured.
+enum class tls_mode {
+    off,    // plain TCP, as the server allows
+    on,     // TLS required; the server's certificate is not checked
+    verify, // TLS required; certificate and host name verified
+};
 
 // The current row of the stored result: one text per column in the table's
 // column order (null for SQL NULL), null once the rows have run out.
 extern char **exten_row;
 
-// Connects with the four settings and says on the console whether it worked.
+// Connects with the settings and says on the console whether it worked.
+// `ca_file`, when not empty, holds the certificates that verify the server.
 // The caller is not told: a failed connection shows up as a failed query.
-void connection(const char *host, const char *user, const char *password, const char *database);
+void connection(const char *host, const char *user, const char *password, const char *database,
+                tls_mode tls, const char *ca_file);
 
 // Runs `sql`; returns 0, or non-zero after printing the server's complaint.
 int run_query(const char *sql);
@@ -27,9 +38,12 @@ unsigned column_count();
 // Steps to the next row and leaves it in exten_row; null after the last one.
 char **next_row();
 
+// The byte lengths of exten_row's values: a value may hold NUL bytes.
+const unsigned long *row_lengths();
+
 // Column descriptors are read in order; rewinding makes the next one column 0.
 void rewind_columns();
-const char *next_column_name();
+std::string_view next_column_name();
 
 // Frees the stored result and closes the connection.
 void close_database();

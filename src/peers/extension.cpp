@@ -8,6 +8,7 @@ const peer_mode extension_mode = {
     true,
     "Creating extension config file failed,please check it.\n",
     "",
+    "",
     with_codecs({
         {"_id", rule_kind::skip},
         {"_exten", rule_kind::header},
@@ -18,10 +19,10 @@ const peer_mode extension_mode = {
         {"_F3", rule_kind::skip},
         {"_F4", rule_kind::skip},
     }),
-    {"]\n", "\n", true, true, false},
+    {"]\n", "\n", true, true, false, true, ""},
 };
 
-int write_extension_file()
+int write_extension_file(const output_settings &where)
 {
-    return write_peer_file(extension_mode);
+    return write_peer_file(extension_mode, where);
 }

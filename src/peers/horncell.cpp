@@ -8,6 +8,7 @@ const peer_mode horncell_mode = {
     true,
     "Creating extension config file failed,please check it.\n",
     "",
+    "",
     with_codecs({
         {"_id", rule_kind::skip},
         {"_exten", rule_kind::header},
@@ -18,10 +19,10 @@ const peer_mode horncell_mode = {
         {"_F3", rule_kind::skip},
         {"_F4", rule_kind::skip},
     }),
-    {"]\n", "\n", false, false, true},
+    {"]\n", "\n", false, false, true, true, ""},
 };
 
-int write_horncell_file()
+int write_horncell_file(const output_settings &where)
 {
-    return write_peer_file(horncell_mode);
+    return write_peer_file(horncell_mode, where);
 }

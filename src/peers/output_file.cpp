@@ -1,9 +1,17 @@
 #include "peers/output_file.h"
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -14,6 +22,12 @@ namespace
 
 // As many links as the kernel follows before it gives up with ELOOP.
 constexpr int max_link_hops = 40;
+
+// The random part mkostemp gives a temporary name: six letters or digits.
+constexpr std::size_t random_part = 6;
+
+// How often a waiting run tries the lock again.
+constexpr std::chrono::milliseconds lock_retry{20};
 
 std::string directory_of(const std::string &path)
 {
@@ -36,35 +50,6 @@ bool read_link(const std::string &path, std::string &content)
         }
         buf.resize(buf.size() * 2);
     }
-}
-
-// Follows symbolic links from `path` to the file they lead to, which need not
-// exist yet: writing through a link writes its target, and so does replacing.
-bool follow_links(std::string path, std::string &target)
-{
-    for (int hops = 0;; ++hops) {
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            target = std::move(path);
-            return true;
-        }
-        std::string link;
-        if (hops == max_link_hops || !read_link(path, link))
-            return false;
-        path = link.front() == '/' ? link : directory_of(path) + "/" + link;
-    }
-}
-
-// Whether the old file may be replaced: it must be a plain file that this
-// process could also have opened for writing, or not exist at all.
-bool replaceable(const std::string &target, struct stat &old, bool &exists)
-{
-    if (stat(target.c_str(), &old) != 0) {
-        exists = false;
-        return errno == ENOENT;
-    }
-    exists = true;
-    return S_ISREG(old.st_mode) && access(target.c_str(), W_OK) == 0;
 }
 
 mode_t current_umask()
@@ -93,33 +78,230 @@ bool take_attributes(int fd, const struct stat &old, bool exists)
     return fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+bool is_temporary_name(const char *name, const std::string &prefix)
+{
+    std::string_view n(name);
+    if (n.size() != prefix.size() + random_part || n.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (char c : n.substr(prefix.size()))
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+// The temporary file that a signal must not leave behind: its directory and
+// name, set only while the file exists. Atomics, as the handler may run
+// between any two instructions of the run.
+std::atomic<int> doomed_dir{-1};
+std::atomic<const char *> doomed_name{nullptr};
+
+extern "C" void remove_temporary_and_die(int sig)
+{
+    if (const char *name = doomed_name.load())
+        unlinkat(doomed_dir.load(), name, 0);
+    // SA_RESETHAND has restored the default action: the run dies of the
+    // signal as it would have without the handler, and the shell sees 128+N.
+    raise(sig);
+}
+
+// Interrupting a run (Ctrl-C, kill, a closed terminal) removes its temporary
+// file. A signal that was ignored when the run started, as in a background
+// job, stays ignored.
+void watch_temporary(int dir, const char *name)
+{
+    static bool installed = false;
+    if (!installed) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old = {};
+            if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+                continue;
+            struct sigaction action = {};
+            action.sa_handler = remove_temporary_and_die;
+            action.sa_flags = SA_RESETHAND;
+            sigemptyset(&action.sa_mask);
+            sigaction(sig, &action, nullptr);
+        }
+        installed = true;
+    }
+    doomed_dir = dir;
+    doomed_name = name;
+}
+
+void forget_temporary()
+{
+    doomed_name = nullptr;
+}
+
 } // namespace
 
-output_file::output_file(std::string path) : path_(std::move(path)) {}
+output_file::output_file(std::string path, int lock_wait_seconds)
+    : path_(std::move(path)), lock_wait_seconds_(lock_wait_seconds)
+{
+}
 
 output_file::~output_file()
 {
     discard();
+    if (dir_ >= 0)
+        close(dir_); // and with it the lock
 }
 
-bool output_file::open()
+output_file::opening output_file::open()
 {
+    if (!follow_links() || !open_directory())
+        return opening::failed;
+    if (opening locked = lock_directory(); locked != opening::ready)
+        return locked;
+    remove_leftovers();
     struct stat old;
     bool exists = false;
-    if (!follow_links(path_, target_) || !replaceable(target_, old, exists))
-        return false;
+    if (!check_target(old, exists) || !create_temporary(old, exists))
+        return opening::failed;
+    return opening::ready;
+}
 
-    std::string base = target_.substr(target_.rfind('/') + 1);
-    std::string name = directory_of(target_) + "/." + base + ".XXXXXX";
-    fd_ = mkostemp(name.data(), O_CLOEXEC);
+bool output_file::fail(const char *step, std::string path, int error, const char *reason)
+{
+    cause_ = {step, std::move(path), error, reason};
+    return false;
+}
+
+// Follows symbolic links from the output path to the file they lead to,
+// which need not exist yet: writing through a link writes its target, and so
+// does replacing. A link is followed only when it belongs to this user or to
+// root, the rule the kernel applies in sticky directories: one planted by
+// anyone else who may write the directory could point a run by root at any
+// file of the system.
+bool output_file::follow_links()
+{
+    std::string path = path_;
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (st.st_uid != geteuid() && st.st_uid != 0)
+            return fail("open", path, EACCES);
+        std::string link;
+        if (hops == max_link_hops)
+            return fail("open", path_, ELOOP);
+        if (!read_link(path, link))
+            return fail("readlink", path, errno);
+        path = !link.empty() && link.front() == '/' ? link : directory_of(path) + "/" + link;
+    }
+    target_ = path;
+    dir_path_ = directory_of(path);
+    base_ = path.substr(path.rfind('/') + 1);
+    return true;
+}
+
+// The directory must be readable, to be locked and synced, as well as
+// searchable and writable, for the temporary file; all of it is known here,
+// before the query, rather than after the whole file has been written.
+bool output_file::open_directory()
+{
+    dir_ = ::open(dir_path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return dir_ >= 0 || fail("open", dir_path_, errno);
+}
+
+// Polls rather than blocks, so that the wait has an end. The kernel drops
+// the lock of a run that dies, so a killed run never holds up later ones.
+output_file::opening output_file::lock_directory()
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(lock_wait_seconds_);
+    while (flock(dir_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            fail("flock", dir_path_, errno);
+            return opening::failed;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            fail("flock", dir_path_, errno);
+            return opening::busy;
+        }
+        timespec pause{0, std::chrono::nanoseconds(lock_retry).count()};
+        nanosleep(&pause, nullptr);
+    }
+    return opening::ready;
+}
+
+// ".NAME." before the random part, NAME cut short where the whole would be
+// longer than the directory allows a name to be.
+std::string output_file::temporary_prefix() const
+{
+    long name_max = fpathconf(dir_, _PC_NAME_MAX);
+    std::size_t longest = name_max > 0 ? static_cast<std::size_t>(name_max) : NAME_MAX;
+    return "." + base_.substr(0, longest - random_part - 2) + ".";
+}
+
+// A run that was killed, or lost its power, leaves its temporary file
+// behind. The next run of the same file removes it while it holds the lock,
+// so the file cannot belong to a live run.
+void output_file::remove_leftovers()
+{
+    int fd = dup(dir_);
+    DIR *listing = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (listing == nullptr) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    std::string prefix = temporary_prefix();
+    while (const dirent *entry = readdir(listing))
+        if (is_temporary_name(entry->d_name, prefix))
+            unlinkat(dir_, entry->d_name, 0);
+    closedir(listing);
+}
+
+// The old file must be a plain file that this process could also have
+// opened for writing, or not exist at all; and rename must be able to
+// replace it.
+bool output_file::check_target(struct stat &old, bool &exists)
+{
+    exists = fstatat(dir_, base_.c_str(), &old, 0) == 0;
+    if (!exists)
+        return errno == ENOENT || fail("stat", target_, errno);
+    if (S_ISDIR(old.st_mode))
+        return fail("open", target_, EISDIR);
+    if (!S_ISREG(old.st_mode))
+        return fail("open", target_, 0, "not a regular file");
+    if (faccessat(dir_, base_.c_str(), W_OK, AT_EACCESS) != 0)
+        return fail("open", target_, errno);
+
+    struct stat dir;
+    if (fstat(dir_, &dir) != 0)
+        return fail("fstat", dir_path_, errno);
+    // A file on another device than its directory is mounted there.
+    if (old.st_dev != dir.st_dev)
+        return fail("rename", target_, EBUSY);
+    // In a sticky directory only the file's owner, the directory's owner or
+    // root may replace the file.
+    uid_t me = geteuid();
+    if ((dir.st_mode & S_ISVTX) && me != 0 && old.st_uid != me && dir.st_uid != me)
+        return fail("rename", target_, EPERM);
+    return true;
+}
+
+bool output_file::create_temporary(const struct stat &old, bool exists)
+{
+    std::string name = temporary_prefix() + std::string(random_part, 'X');
+    std::string path = dir_path_ + "/" + name;
+    fd_ = mkostemp(path.data(), O_CLOEXEC);
     if (fd_ < 0)
-        return false;
-    temp_path_ = std::move(name);
+        return fail("open", path, errno);
+    temp_name_ = path.substr(path.size() - name.size());
+    watch_temporary(dir_, temp_name_.c_str());
     if (!take_attributes(fd_, old, exists)) {
+        fail("fchmod", temporary_path(), errno);
         discard();
         return false;
     }
     return true;
+}
+
+std::string output_file::temporary_path() const
+{
+    return dir_path_ + "/" + temp_name_;
 }
 
 void output_file::write_out(std::string_view text)
@@ -128,10 +310,12 @@ void output_file::write_out(std::string_view text)
         ssize_t n = write(fd_, text.data(), text.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
             failed_ = true;
-        else
+            fail("write", temporary_path(), n < 0 ? errno : ENOSPC);
+        } else {
             text.remove_prefix(static_cast<std::size_t>(n));
+        }
     }
 }
 
@@ -157,26 +341,24 @@ void output_file::put_past_buffer(std::string_view text)
 bool output_file::finish_writing()
 {
     flush();
-    if (failed_ || fsync(fd_) != 0)
+    if (failed_)
         return false;
-    int fd = std::exchange(fd_, -1);
-    return close(fd) == 0;
+    if (fsync(fd_) != 0)
+        return fail("fsync", temporary_path(), errno);
+    if (close(std::exchange(fd_, -1)) != 0)
+        return fail("close", temporary_path(), errno);
+    return true;
 }
 
 // Renames the finished file over the target, then syncs the directory so
-// that the rename survives a power cut. The directory is opened first: once
-// the rename is done, no failure could bring the old file back.
+// that the rename survives a power cut.
 bool output_file::replace_target()
 {
-    int dir = ::open(directory_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return false;
-    bool replaced = rename(temp_path_.c_str(), target_.c_str()) == 0;
-    if (replaced)
-        temp_path_.clear();
-    bool synced = replaced && fsync(dir) == 0;
-    close(dir);
-    return synced;
+    if (renameat(dir_, temp_name_.c_str(), dir_, base_.c_str()) != 0)
+        return fail("rename", target_, errno);
+    forget_temporary();
+    temp_name_.clear();
+    return fsync(dir_) == 0 || fail("fsync", dir_path_, errno);
 }
 
 bool output_file::commit()
@@ -184,6 +366,7 @@ bool output_file::commit()
     if (finish_writing() && replace_target())
         return true;
     std::printf("Writing %s failed,please check it.\n", path_.c_str());
+    report_cause(cause_);
     discard();
     return false;
 }
@@ -192,6 +375,9 @@ void output_file::discard()
 {
     if (fd_ >= 0)
         close(std::exchange(fd_, -1));
-    if (!temp_path_.empty())
-        unlink(std::exchange(temp_path_, std::string()).c_str());
+    if (!temp_name_.empty()) {
+        forget_temporary();
+        unlinkat(dir_, temp_name_.c_str(), 0);
+        temp_name_.clear();
+    }
 }

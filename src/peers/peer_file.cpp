@@ -1,26 +1,37 @@
 #include "peers/peer_file.h"
 
 #include <cstdio>
-#include <string>
 
 #include "db/database.h"
 #include "peers/output_file.h"
-#include "run/config_dir.h"
+#include "util/console.h"
 
-int write_peer_file(const peer_mode &mode)
+int write_peer_file(const peer_mode &mode, const output_settings &where)
 {
+    // The directory is locked before the query: a run that starts later
+    // then reads its table later too, and its file is the one that stays.
+    output_file out(where.dir + "/" + mode.file_name, where.lock_wait_seconds);
+    output_file::opening opened = out.open();
+    if (opened == output_file::opening::busy) {
+        std::printf("Another run is still writing %s; it is left unchanged.\n", out.path().c_str());
+        report_cause(out.cause());
+        return -1;
+    }
+
     if (run_query(mode.sql) != 0 || store_result() != 0)
         return -1;
     if (mode.reports_row_count)
         report_row_count();
 
-    output_file out(std::string(config_dir) + "/" + mode.file_name);
-    if (!out.open()) {
+    // Whether the file can be created is known before the query, and said
+    // after it, where the console has always said it.
+    if (opened != output_file::opening::ready) {
         std::printf(mode.open_failure, out.path().c_str());
+        report_cause(out.cause());
         return -1;
     }
-    out.put(mode.preamble);
-    if (translate_rows(out, mode.chain, mode.shape) != 0)
+    out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
+    if (translate_rows(out, mode.chain, mode.shape, where.form) != 0)
         return -1;
     return out.commit() ? 0 : -1;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "peers/rules.h"
 
 // Everything that sets one peer file apart from the others.
@@ -10,21 +12,29 @@ struct peer_mode {
     // printf format of the message for a file that cannot be created; it is
     // given the output path.
     const char *open_failure;
-    const char *preamble; // written before the first section
+    const char *preamble;       // written before the first section
+    const char *pjsip_preamble; // the same in the PJSIP form
     rule_chain chain;
     variant shape;
 };
 
+// Where and how the modes write their files; the entry point fills it in.
+struct output_settings {
+    std::string dir;       // the configuration directory
+    peer_form form;        // chan_sip peers or PJSIP objects
+    int lock_wait_seconds; // how long to wait for another run writing there
+};
+
 // Reads the mode's table and regenerates its file. Returns 0, or -1 after a
 // failure that it has reported; the old file is then left as it was.
-int write_peer_file(const peer_mode &mode);
+int write_peer_file(const peer_mode &mode, const output_settings &where);
 
 // The three modes' tables and files.
 extern const peer_mode extension_mode;
 extern const peer_mode horncell_mode;
 extern const peer_mode webrtc_mode;
 
-// The three modes; each takes no arguments and returns 0 or -1.
-int write_extension_file();
-int write_horncell_file();
-int write_webrtc_file();
+// The three modes; each returns 0 or -1.
+int write_extension_file(const output_settings &where);
+int write_horncell_file(const output_settings &where);
+int write_webrtc_file(const output_settings &where);

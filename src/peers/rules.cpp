@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <strings.h>
 
 #include "db/database.h"
 #include "peers/output_file.h"
-#include "peers/unsafe_text.h"
+#include "peers/pjsip.h"
+#include "peers/sip.h"
 
 namespace
 {
@@ -19,7 +19,7 @@ const rule codec_rules[] = {
     {"_h263p", rule_kind::codec}, {"_h264", rule_kind::codec},
 };
 
-rule_kind classify(const char *name, const rule_chain &chain)
+rule_kind classify(std::string_view name, const rule_chain &chain)
 {
     for (const rule &r : chain)
         if (column_match(name, r.keyword))
@@ -27,50 +27,64 @@ rule_kind classify(const char *name, const rule_chain &chain)
     return rule_kind::setting;
 }
 
-std::vector<const char *> result_column_names()
+std::vector<std::string_view> result_column_names()
 {
-    std::vector<const char *> names(column_count());
+    std::vector<std::string_view> names(column_count());
     rewind_columns();
-    for (const char *&name : names)
+    for (std::string_view &name : names)
         name = next_column_name();
     return names;
 }
 
-void refuse(unsigned long row, const char *column, const char *hazard, const output_file &out)
+void refuse(unsigned long row, std::string_view column, const char *hazard, const output_file &out)
 {
-    std::printf("Row %lu column %s holds %s,%s is left unchanged.\n", row, column, hazard,
-                out.path().c_str());
+    std::printf("Row %lu column %.*s holds %s,%s is left unchanged.\n", row,
+                static_cast<int>(column.size()), column.data(), hazard, out.path().c_str());
 }
 
-// Writes the header line; returns why it may not, or null.
-const char *write_header(output_file &out, std::string_view value, const variant &v)
+} // namespace
+
+rule_chain with_codecs(rule_chain chain)
 {
-    if (const char *hazard = header_hazard(value))
-        return hazard;
-    out.put("[");
-    out.put(value);
-    out.put(v.header_end);
-    return nullptr;
+    chain.insert(chain.end(), std::begin(codec_rules), std::end(codec_rules));
+    return chain;
 }
 
-// Writes the setting line of a column, if it has one; returns why it may
-// not, or null.
-const char *write_setting(output_file &out, const column_plan &col, std::string_view value)
+bool column_match(std::string_view name, const char *keyword)
 {
-    if (value.empty() && !col.keeps_empty)
-        return nullptr;
-    if (const char *hazard = setting_hazard(col.key, value))
-        return hazard;
-    out.put(col.key);
-    out.put(" = ");
-    out.put(value);
-    if (col.takes_mailbox_context && !value.empty() && value.find('@') == std::string_view::npos)
-        out.put("@default");
-    out.put("\n");
-    return nullptr;
+    return name.size() <= std::strlen(keyword) &&
+           strncasecmp(name.data(), keyword, name.size()) == 0;
 }
 
-void write_codec_lines(output_file &out, std::string &codecs, const variant &v)
+std::string_view handle_string(std::string_view name)
+{
+    return name.substr(name.empty() ? 0 : 1);
+}
+
+std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names,
+                                      const rule_chain &chain, const variant &v)
+{
+    std::vector<column_plan> plan;
+    plan.reserve(names.size());
+    for (std::string_view name : names) {
+        column_plan col{name, classify(name, chain), handle_string(name), false, false};
+        col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
+                          column_match(name, "_vmsecret");
+        col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
+        plan.push_back(col);
+    }
+    return plan;
+}
+
+void add_codec(std::string &codecs, const column_plan &col, std::string_view value)
+{
+    if (column_match(value, "1")) {
+        codecs += col.key;
+        codecs += ',';
+    }
+}
+
+std::string_view finish_codecs(std::string &codecs, const variant &v)
 {
     if (v.traces_codecs)
         std::printf("codecs len %d\n", static_cast<int>(codecs.size()));
@@ -82,86 +96,25 @@ void write_codec_lines(output_file &out, std::string &codecs, const variant &v)
         codecs.pop_back(); // the comma after the last codec
     if (v.traces_codecs)
         std::printf("codecs = %s\n", codecs.c_str());
-    out.put("disallow = all\nallow = ");
-    out.put(codecs);
-    out.put(v.allow_end);
+    return codecs;
 }
 
-} // namespace
-
-rule_chain with_codecs(rule_chain chain)
+int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form)
 {
-    chain.insert(chain.end(), std::begin(codec_rules), std::end(codec_rules));
-    return chain;
-}
-
-bool column_match(const char *name, const char *keyword)
-{
-    return strncasecmp(name, keyword, std::strlen(name)) == 0;
-}
-
-std::string_view handle_string(const char *name)
-{
-    return *name == '\0' ? name : name + 1;
-}
-
-std::vector<column_plan> plan_columns(const std::vector<const char *> &names,
-                                      const rule_chain &chain, const variant &v)
-{
-    std::vector<column_plan> plan;
-    plan.reserve(names.size());
-    for (const char *name : names) {
-        column_plan col{name, classify(name, chain), handle_string(name), false, false};
-        col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
-                          column_match(name, "_vmsecret");
-        col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
-        plan.push_back(col);
-    }
-    return plan;
-}
-
-refusal write_row(output_file &out, const std::vector<column_plan> &plan, const char *const *values,
-                  const variant &v)
-{
-    std::string codecs;
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        const column_plan &col = plan[i];
-        const char *value = values[i] != nullptr ? values[i] : "";
-        const char *hazard = nullptr;
-        switch (col.kind) {
-        case rule_kind::skip:
-            break;
-        case rule_kind::header:
-            hazard = write_header(out, value, v);
-            break;
-        case rule_kind::codec:
-            if (column_match(value, "1")) {
-                codecs += col.key;
-                codecs += ',';
-            }
-            break;
-        case rule_kind::setting:
-            hazard = write_setting(out, col, value);
-            break;
-        }
-        if (hazard != nullptr)
-            return {hazard, col.name};
-    }
-    write_codec_lines(out, codecs, v);
-    return {};
-}
-
-int translate_rows(output_file &out, const rule_chain &chain, const variant &v)
-{
-    std::vector<const char *> names = result_column_names();
+    std::vector<std::string_view> names = result_column_names();
     std::printf("field_count = %d\n", static_cast<int>(names.size()));
     std::vector<column_plan> plan = plan_columns(names, chain, v);
+    pjsip_plan pjsip;
+    if (form == peer_form::pjsip)
+        pjsip = plan_pjsip(plan, chain);
 
     // After a failed write the walk goes on, writing nothing more, so that
     // the console shows every row whatever the point of failure; committing
     // the file then reports it.
     for (unsigned long row = 1; next_row() != nullptr; ++row) {
-        refusal refused = write_row(out, plan, exten_row, v);
+        row_view cells{exten_row, row_lengths()};
+        refusal refused = form == peer_form::sip ? write_sip_row(out, plan, cells, v)
+                                                 : write_pjsip_row(out, plan, cells, v, pjsip);
         if (refused.hazard != nullptr) {
             refuse(row, refused.column, refused.hazard, out);
             return -1;

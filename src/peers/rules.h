@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,19 +31,26 @@ struct variant {
     bool drops_empty_values;   // empty values write nothing, except the secrets'
     bool adds_mailbox_context; // a mailbox without '@' gains "@default"
     bool traces_codecs;        // prints each row's codec list on the console
+    // In the PJSIP form:
+    bool endpoint_states_type; // each endpoint says "type = endpoint"; else its template does
+    const char *section_end;   // after every section: "" or "\n" for a blank line
 };
+
+// The two forms of peer file: chan_sip peers, or the PJSIP objects that
+// current PBX releases read instead.
+enum class peer_form { sip, pjsip };
 
 // True when `name` equals `keyword` or a leading part of it, ignoring ASCII
 // letter case; an empty name matches every keyword.
-bool column_match(const char *name, const char *keyword);
+bool column_match(std::string_view name, const char *keyword);
 
 // The key a column writes: its name without the first character.
-std::string_view handle_string(const char *name);
+std::string_view handle_string(std::string_view name);
 
 // What one column does in every row. A column's rule depends only on its
 // name, so it is decided once per result instead of once per cell.
 struct column_plan {
-    const char *name;
+    std::string_view name;
     rule_kind kind;
     std::string_view key;       // what a setting or codec column writes
     bool keeps_empty;           // a secret: written even when empty
@@ -50,22 +58,36 @@ struct column_plan {
 };
 
 // The plan of every column, names given in the result's column order.
-std::vector<column_plan> plan_columns(const std::vector<const char *> &names,
+std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names,
                                       const rule_chain &chain, const variant &v);
+
+// One row of the stored result. A value is read with the length the client
+// library gives, so that a NUL byte inside it is seen; SQL NULL reads as
+// the empty text.
+struct row_view {
+    const char *const *values;
+    const unsigned long *lengths;
+
+    std::string_view operator[](std::size_t i) const
+    {
+        return values[i] != nullptr ? std::string_view(values[i], lengths[i]) : std::string_view();
+    }
+};
 
 // Why a row may not be written: what its text holds, and in which column.
 struct refusal {
     const char *hazard = nullptr; // null when the row was written
-    const char *column = nullptr;
+    std::string_view column;
 };
 
-// Writes the section of one row, one value per planned column (null for SQL
-// NULL, which reads as the empty text). On a refusal the section is left
-// half written.
-refusal write_row(output_file &out, const std::vector<column_plan> &plan, const char *const *values,
-                  const variant &v);
+// A row's codec list: each enabled codec followed by a comma.
+void add_codec(std::string &codecs, const column_plan &col, std::string_view value);
 
-// Writes one section per row of the stored result into `out`. Returns 0, or
-// -1 after refusing a row whose text would break the file. A failed write
-// is left for committing the file to report.
-int translate_rows(output_file &out, const rule_chain &chain, const variant &v);
+// Prints the row's codec lines on the console and returns the list for the
+// allow line, without its trailing comma.
+std::string_view finish_codecs(std::string &codecs, const variant &v);
+
+// Writes one section per row of the stored result into `out`, in the given
+// form. Returns 0, or -1 after refusing a row whose text would break the
+// file. A failed write is left for committing the file to report.
+int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form);

@@ -8,7 +8,7 @@ namespace
 
 // What a text holds that would break a line, from harmless to worst: when a
 // text holds several, the worst is the one named.
-enum class text_fault { none, comment_marker, line_break };
+enum class text_fault { none, comment_marker, nul, line_break };
 
 // ";--" opens a block comment that hides every later line up to "--;", and
 // a stray "--;" makes the parser drop every later section. Both markers hold
@@ -23,7 +23,7 @@ bool comment_marker_at(std::string_view text, std::size_t semicolon)
 // case, a byte that is none of them, cheap.
 constexpr std::array<bool, 256> suspect_bytes = [] {
     std::array<bool, 256> suspect{};
-    suspect['\n'] = suspect['\r'] = suspect[';'] = true;
+    suspect['\n'] = suspect['\r'] = suspect[';'] = suspect['\0'] = true;
     return suspect;
 }();
 
@@ -38,7 +38,11 @@ text_fault scan(std::string_view text)
         // A line break ends the line early: what follows becomes lines of its own.
         if (c == '\n' || c == '\r')
             return text_fault::line_break;
-        if (comment_marker_at(text, i))
+        // The PBX reads a line as a C string: a NUL byte cuts the value
+        // short, and a shorter secret still registers.
+        if (c == '\0')
+            found = text_fault::nul;
+        else if (found == text_fault::none && comment_marker_at(text, i))
             found = text_fault::comment_marker;
     }
     return found;
@@ -51,17 +55,35 @@ const char *describe(text_fault fault)
         break;
     case text_fault::comment_marker:
         return "a block comment marker";
+    case text_fault::nul:
+        return "a NUL byte";
     case text_fault::line_break:
         return "a line break";
     }
     return nullptr;
 }
 
+// The PBX strips blanks from both ends of a line before it looks at it, so
+// a key that starts with '[' makes the line a section header, one that
+// starts with '#' a directive such as #include, and a '=' moves the split
+// between key and value. A plain ';' would end the line there.
+bool ends_a_key(std::string_view key)
+{
+    std::size_t first = key.find_first_not_of(" \t\v\f");
+    if (first != std::string_view::npos && (key[first] == '[' || key[first] == '#'))
+        return true;
+    return key.find_first_of("=;") != std::string_view::npos;
+}
+
 } // namespace
 
 const char *setting_hazard(std::string_view key, std::string_view value)
 {
-    return describe(std::max(scan(key), scan(value)));
+    if (const char *hazard = describe(std::max(scan(key), scan(value))))
+        return hazard;
+    if (ends_a_key(key))
+        return "a character that ends a key";
+    return nullptr;
 }
 
 const char *header_hazard(std::string_view value)

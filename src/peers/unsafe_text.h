@@ -7,7 +7,7 @@
 // unsafe, as the console names it ("a line break", ...), or null when the
 // line may be written.
 
-// A setting line "key = value".
+// A setting line "key = value"; the value's plain ';' are escaped on writing.
 const char *setting_hazard(std::string_view key, std::string_view value);
 
 // A section header "[value]...".

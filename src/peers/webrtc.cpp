@@ -20,6 +20,22 @@ const char webrtc_template[] = "[webrtc](!)\n"
                                "transport = ws,wss\n"
                                "videosupport = no\n\n";
 
+// The same template for PJSIP. Only the endpoint inherits it, so it also
+// carries the endpoint's type; auth and aor sections are written plain.
+const char webrtc_pjsip_template[] = "[webrtc](!)\n"
+                                     "type = endpoint\n"
+                                     "media_encryption = dtls\n"
+                                     "use_avpf = yes\n"
+                                     "force_avp = yes\n"
+                                     "ice_support = yes\n"
+                                     "dtls_verify = no\n"
+                                     "dtls_cert_file = /etc/asterisk/keys/asterisk.pem\n"
+                                     "dtls_ca_file = /etc/asterisk/keys/ca.crt\n"
+                                     "dtls_setup = actpass\n"
+                                     "rtcp_mux = yes\n"
+                                     "media_use_received_transport = yes\n"
+                                     "max_video_streams = 0\n\n";
+
 } // namespace
 
 const peer_mode webrtc_mode = {
@@ -28,6 +44,7 @@ const peer_mode webrtc_mode = {
     false,
     "cannot open %s file,please check.\n",
     webrtc_template,
+    webrtc_pjsip_template,
     with_codecs({
         {"_id", rule_kind::skip},           {"_exten", rule_kind::header},
         {"_outboundcid", rule_kind::skip},  {"_position", rule_kind::skip},
@@ -43,10 +60,10 @@ const peer_mode webrtc_mode = {
         {"_dtlscertfile", rule_kind::skip}, {"_dtlscafile", rule_kind::skip},
         {"_dtlssetup", rule_kind::skip},
     }),
-    {"](webrtc)\n", "\n\n", true, false, false},
+    {"](webrtc)\n", "\n\n", true, false, false, false, "\n"},
 };
 
-int write_webrtc_file()
+int write_webrtc_file(const output_settings &where)
 {
-    return write_peer_file(webrtc_mode);
+    return write_peer_file(webrtc_mode, where);
 }

@@ -6,14 +6,17 @@
 
 #include "db/database.h"
 #include "peers/peer_file.h"
+#include "run/build_config.h"
 #include "run/settings.h"
 
 namespace
 {
 
+using mode_writer = int (*)(const output_settings &);
+
 struct mode_entry {
     char selector; // first character of the argument
-    int (*write)();
+    mode_writer write;
 };
 
 const mode_entry modes[] = {
@@ -46,7 +49,7 @@ void print_banner(bool long_form)
         std::puts(line);
 }
 
-int (*find_writer(char selector))()
+mode_writer find_writer(char selector)
 {
     for (const mode_entry &m : modes)
         if (m.selector == selector)
@@ -61,14 +64,21 @@ int main(int argc, char *argv[])
     // Past a file-size limit a write should fail and be reported, keeping the
     // old file, rather than kill the run and leave a temporary file behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A console reader that goes away does not stop the job halfway: the
+    // run completes and replaces the file.
+    std::signal(SIGPIPE, SIG_IGN);
 
     db_settings settings;
     settings_stream settings_file = read_settings(settings);
     if (!settings_file)
         return -1;
+    output_settings where{config_dir, peer_form::sip, lock_wait_seconds};
+    tls_mode tls = tls_mode::off;
+    if (!choose_driver(settings, where.form) || !choose_dbtls(settings, tls))
+        return -1;
 
     connection(settings.dbserverip.c_str(), settings.dbuser.c_str(), settings.dbpasswd.c_str(),
-               settings.dbname.c_str());
+               settings.dbname.c_str(), tls, settings.dbcafile.c_str());
 
     if (argc < 2) {
         settings_file.reset();
@@ -77,10 +87,10 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    if (int (*write)() = find_writer(argv[1][0])) {
+    if (mode_writer write = find_writer(argv[1][0])) {
         // On failure the writer has said why; the process's end releases
         // the rest, and no banner follows.
-        if (write() != 0)
+        if (write(where) != 0)
             return -1;
     } else {
         std::puts("You enter the wrong parameters.please check it");

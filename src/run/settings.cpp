@@ -1,11 +1,14 @@
 #include "run/settings.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <strings.h>
+#include <sys/stat.h>
 
-#include "run/config_dir.h"
+#include "run/build_config.h"
+#include "util/console.h"
 
 namespace
 {
@@ -15,11 +18,12 @@ struct settings_key {
     std::string db_settings::*slot;
 };
 
+// No key is a leading part of another, so a line counts for one key at most.
 const settings_key settings_keys[] = {
-    {"dbserverip", &db_settings::dbserverip},
-    {"dbuser", &db_settings::dbuser},
-    {"dbpasswd", &db_settings::dbpasswd},
-    {"dbname", &db_settings::dbname},
+    {"dbserverip", &db_settings::dbserverip}, {"dbuser", &db_settings::dbuser},
+    {"dbpasswd", &db_settings::dbpasswd},     {"dbname", &db_settings::dbname},
+    {"dbtls", &db_settings::dbtls},           {"dbcafile", &db_settings::dbcafile},
+    {"driver", &db_settings::driver},
 };
 
 // A line counts for a key when it starts, in its first column, with the key
@@ -29,7 +33,57 @@ bool starts_with_key(const char *line, const char *key)
     return strncasecmp(line, key, std::strlen(key)) == 0;
 }
 
+settings_stream not_open(const std::string &path, const char *step, int error)
+{
+    std::printf("File: %s is not open ,fail.\n", path.c_str());
+    report_cause({step, path, error});
+    return nullptr;
+}
+
+// The file is read in pieces of at most 99 characters; each piece of a
+// longer line is tested as a line of its own. Returns false on a read error.
+bool read_lines(std::FILE *in, db_settings &settings)
+{
+    char piece[100];
+    while (std::fgets(piece, sizeof piece, in) != nullptr)
+        for (const settings_key &key : settings_keys)
+            if (starts_with_key(piece, key.word))
+                getstring(piece, settings.*key.slot);
+    return !std::ferror(in);
+}
+
+template <typename T> struct word_choice {
+    const char *word;
+    T value;
+};
+
+// Finds `value` among `choices` ignoring letter case; an empty value takes
+// the first choice. Otherwise prints what is unknown and what would do.
+template <typename T, std::size_t N>
+bool choose(const std::string &value, const word_choice<T> (&choices)[N], const char *key,
+            const char *hint, T &chosen)
+{
+    if (value.empty()) {
+        chosen = choices[0].value;
+        return true;
+    }
+    for (const word_choice<T> &choice : choices) {
+        if (strcasecmp(value.c_str(), choice.word) == 0) {
+            chosen = choice.value;
+            return true;
+        }
+    }
+    std::printf("Unknown %s \"%s\" in %s: use %s.\n", key, value.c_str(), settings_path().c_str(),
+                hint);
+    return false;
+}
+
 } // namespace
+
+std::string settings_path()
+{
+    return std::string(config_dir) + "/peerloom.ini";
+}
 
 bool getstring(const char *line, std::string &dest)
 {
@@ -56,20 +110,39 @@ bool getstring(const char *line, std::string &dest)
 
 settings_stream read_settings(db_settings &settings)
 {
-    std::string path = std::string(config_dir) + "/peerloom.ini";
+    std::string path = settings_path();
     settings_stream in(std::fopen(path.c_str(), "r"));
-    if (!in) {
-        std::printf("File: %s is not open ,fail.\n", path.c_str());
+    if (!in)
+        return not_open(path, "open", errno);
+
+    // The open file is checked, not the path, so that what is checked is
+    // what is read.
+    struct stat st;
+    if (fstat(fileno(in.get()), &st) != 0)
+        return not_open(path, "fstat", errno);
+    if (st.st_mode & S_IWOTH) {
+        std::printf("File: %s is writable by everyone; run chmod o-w %s.\n", path.c_str(),
+                    path.c_str());
         return nullptr;
     }
-
-    // The file is read in pieces of at most 99 characters; each piece of a
-    // longer line is tested as a line of its own. A read error ends the
-    // reading as the end of the file does.
-    char piece[100];
-    while (std::fgets(piece, sizeof piece, in.get()) != nullptr)
-        for (const settings_key &key : settings_keys)
-            if (starts_with_key(piece, key.word))
-                getstring(piece, settings.*key.slot);
+    if (!read_lines(in.get(), settings))
+        return not_open(path, "read", errno);
+    if (st.st_mode & S_IROTH)
+        complain("Warning: %s is readable by everyone; it holds the database password.\n",
+                 path.c_str());
     return in;
+}
+
+bool choose_driver(const db_settings &settings, peer_form &form)
+{
+    static const word_choice<peer_form> forms[] = {{"sip", peer_form::sip},
+                                                   {"pjsip", peer_form::pjsip}};
+    return choose(settings.driver, forms, "driver", "sip or pjsip", form);
+}
+
+bool choose_dbtls(const db_settings &settings, tls_mode &tls)
+{
+    static const word_choice<tls_mode> modes[] = {
+        {"off", tls_mode::off}, {"on", tls_mode::on}, {"verify", tls_mode::verify}};
+    return choose(settings.dbtls, modes, "dbtls", "off, on or verify", tls);
 }

@@ -4,12 +4,18 @@
 #include <memory>
 #include <string>
 
-// How to reach the database; a key missing from the settings file leaves its slot empty.
+#include "db/database.h"
+#include "peers/peer_file.h"
+
+// What the settings file says; a key missing from it leaves its slot empty.
 struct db_settings {
     std::string dbserverip; // host name or address of the database server
     std::string dbuser;     // user name on that server
     std::string dbpasswd;   // that user's password
     std::string dbname;     // database that holds the user tables
+    std::string dbtls;      // "off", "on" or "verify": how the connection is secured
+    std::string dbcafile;   // certificates to verify the server's against
+    std::string driver;     // "sip" or "pjsip": the form of the peer files
 };
 
 struct file_closer {
@@ -17,10 +23,20 @@ struct file_closer {
 };
 using settings_stream = std::unique_ptr<std::FILE, file_closer>;
 
+// The settings file's path.
+std::string settings_path();
+
 // Reads the settings file into `settings` and hands back the open stream, or
-// prints why the file cannot be opened and returns null.
+// prints why the file cannot be used and returns null. A file that anyone
+// may change is refused unread: it names the database the PBX trusts.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into
 // `dest`. A line without '=' leaves `dest` as it was and returns false.
 bool getstring(const char *line, std::string &dest);
+
+// The words of the settings that choose between behaviours, in any letter
+// case; an empty or missing one keeps the first. These print which word is
+// unknown and return false.
+bool choose_driver(const db_settings &settings, peer_form &form);
+bool choose_dbtls(const db_settings &settings, tls_mode &tls);

@@ -1,0 +1,4 @@
+#include "run/build_config.h"
+
+const char config_dir[] = PEERLOOM_CONFIG_DIR;
+const int lock_wait_seconds = PEERLOOM_LOCK_WAIT_SECONDS;

@@ -1,3 +1,0 @@
-#include "run/config_dir.h"
-
-const char config_dir[] = PEERLOOM_CONFIG_DIR;
