@@ -1,6 +1,7 @@
-// Arbitrary column names and rows through each mode's column plan and row
-// writer, without a database. Every name and value also goes through the
-// unsafe-text checks, which must agree with their plain definition.
+// Arbitrary column names and rows through each mode's column plan and the
+// row writer of either form, without a database. Every name and value also
+// goes through the unsafe-text checks, which must agree with their plain
+// definition.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,8 @@
 
 #include "peers/output_file.h"
 #include "peers/peer_file.h"
+#include "peers/pjsip.h"
+#include "peers/sip.h"
 #include "peers/unsafe_text.h"
 #include "run/build_config.h"
 
@@ -26,9 +29,22 @@ bool has_line_break(std::string_view text)
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+bool has_nul(std::string_view text)
+{
+    return text.find('\0') != std::string_view::npos;
+}
+
 bool has_comment_marker(std::string_view text)
 {
     return text.find(";--") != std::string_view::npos || text.find("--;") != std::string_view::npos;
+}
+
+bool ends_a_key(std::string_view key)
+{
+    std::size_t first = key.find_first_not_of(" \t\v\f");
+    bool opens = first != std::string_view::npos && (key[first] == '[' || key[first] == '#');
+    return opens || key.find('=') != std::string_view::npos ||
+           key.find(';') != std::string_view::npos;
 }
 
 // The checks spelled out one search at a time.
@@ -36,8 +52,12 @@ const char *plain_setting_hazard(std::string_view key, std::string_view value)
 {
     if (has_line_break(key) || has_line_break(value))
         return "a line break";
+    if (has_nul(key) || has_nul(value))
+        return "a NUL byte";
     if (has_comment_marker(key) || has_comment_marker(value))
         return "a block comment marker";
+    if (ends_a_key(key))
+        return "a character that ends a key";
     return nullptr;
 }
 
@@ -45,6 +65,8 @@ const char *plain_header_hazard(std::string_view value)
 {
     if (has_line_break(value))
         return "a line break";
+    if (has_nul(value))
+        return "a NUL byte";
     if (has_comment_marker(value))
         return "a block comment marker";
     if (value.find(']') != std::string_view::npos)
@@ -72,32 +94,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     const peer_mode &mode = *modes[in.ConsumeIntegralInRange<std::size_t>(0, 2)];
+    peer_form form = in.ConsumeBool() ? peer_form::pjsip : peer_form::sip;
 
-    // Names and values are C strings: an embedded NUL ends them, as it
-    // does for what the client library hands over.
+    // Names and values are byte strings that may hold NUL bytes, as what
+    // the client library hands over may.
     std::vector<std::string> names(in.ConsumeIntegralInRange<std::size_t>(1, 16));
-    std::vector<const char *> name_texts;
+    std::vector<std::string_view> name_views;
     for (std::string &name : names) {
         name = in.ConsumeRandomLengthString(24);
-        name_texts.push_back(name.c_str());
+        name_views.push_back(name);
     }
-    std::vector<column_plan> plan = plan_columns(name_texts, mode.chain, mode.shape);
+    std::vector<column_plan> plan = plan_columns(name_views, mode.chain, mode.shape);
+    pjsip_plan pjsip = plan_pjsip(plan, mode.chain);
 
     // Never committed: the destructor removes the temporary file.
-    output_file out(std::string(config_dir) + "/" + mode.file_name);
-    if (!out.open())
+    output_file out(std::string(config_dir) + "/" + mode.file_name, 0);
+    if (out.open() != output_file::opening::ready)
         std::abort();
     std::vector<std::string> cells(names.size());
     std::vector<const char *> values(names.size());
+    std::vector<unsigned long> lengths(names.size());
     while (in.remaining_bytes() > 0) {
         for (std::size_t i = 0; i < names.size(); ++i) {
             bool null = in.ConsumeBool();
             cells[i] = in.ConsumeRandomLengthString(64);
             values[i] = null ? nullptr : cells[i].c_str();
+            lengths[i] = null ? 0 : cells[i].size();
             check_hazards(cells[i], cells[i]);
             check_hazards(plan[i].key, cells[i]);
         }
-        if (write_row(out, plan, values.data(), mode.shape).hazard != nullptr)
+        row_view row{values.data(), lengths.data()};
+        refusal refused = form == peer_form::sip
+                              ? write_sip_row(out, plan, row, mode.shape)
+                              : write_pjsip_row(out, plan, row, mode.shape, pjsip);
+        if (refused.hazard != nullptr)
             break;
     }
     return 0;

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include "harness.h"
 
 namespace
@@ -61,6 +63,51 @@ TEST_F(ProgramTest, MissingSettingsFileEndsTheRunBeforeConnecting)
         EXPECT_EQ(r.status, 255);
     }
     EXPECT_EQ(config_dir_entries(), std::vector<std::string>{});
+}
+
+TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
+{
+    const std::string path = config_path("peerloom.ini");
+    const struct {
+        const char *name;
+        std::function<void()> make;
+        std::string out, err;
+    } cases[] = {
+        {"writable by everyone", [&] { chmod(path.c_str(), 0666); },
+         "File: " + path + " is writable by everyone; run chmod o-w " + path + ".\n", ""},
+        {"a directory",
+         [&] {
+             std::remove(path.c_str());
+             mkdir(path.c_str(), 0700);
+         },
+         "File: " + path + " is not open ,fail.\n",
+         "peerloom: read " + path + ": Is a directory\n"},
+        {"an unknown driver", [] { write_good_settings("driver = chan_sip\n"); },
+         "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n", ""},
+        {"an unknown dbtls", [] { write_good_settings("dbtls = yes\n"); },
+         "Unknown dbtls \"yes\" in " + path + ": use off, on or verify.\n", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        clear_config_dir();
+        write_good_settings();
+        c.make();
+        run_result r = run_program({"0"});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(config_dir_entries(), std::vector<std::string>{"peerloom.ini"});
+    }
+}
+
+TEST_F(ProgramTest, SettingsReadableByEveryoneDrawAWarning)
+{
+    chmod(config_path("peerloom.ini").c_str(), 0644);
+    run_result r = run_program({});
+    EXPECT_EQ(r.out, connected + short_banner);
+    EXPECT_EQ(r.err, "Warning: " + config_path("peerloom.ini") +
+                         " is readable by everyone; it holds the database password.\n");
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(ProgramTest, RefusedPasswordIsReportedAndTheModeFails)
@@ -133,6 +180,11 @@ TEST_F(ProgramTest, MissingTableIsASelectError)
     EXPECT_EQ(r.out, connected);
     EXPECT_EQ(r.err, "SELECT error: Table 'peerloom.users_horncell' doesn't exist\n");
     EXPECT_EQ(r.status, 255);
+    // One log that takes both streams shows the lines in the order they came.
+    run_options one_log;
+    one_log.merge_streams = true;
+    EXPECT_EQ(run_program({"1"}, one_log).out,
+              connected + "SELECT error: Table 'peerloom.users_horncell' doesn't exist\n");
     EXPECT_EQ(read_file(config_path("users_horncell.conf")), "[old]\n");
     EXPECT_EQ(config_dir_entries(),
               (std::vector<std::string>{"peerloom.ini", "users_horncell.conf"}));

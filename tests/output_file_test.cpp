@@ -202,4 +202,45 @@ TEST_F(OutputFile, FailedWriteIsReportedAndKeepsTheOldFile)
     }
 }
 
+// What a killed run left for this file goes; every other name stays. Names
+// of any length the system takes work, the temporary one cut to fit.
+TEST_F(OutputFile, LeftoversOfTheSameFileAreRemoved)
+{
+    for (std::string base : {std::string("users.conf"), std::string(250, 'u') + ".conf"}) {
+        std::string temp = "." + base.substr(0, 247) + ".";
+        write(path(temp + "AbC123"), "left by a killed run\n");
+        std::vector<std::string> others;
+        for (std::string other : {temp + "keep", temp + "Ab-123", temp + "AbC1234",
+                                  std::string(".other.conf.AbC123")}) {
+            write(path(other), "not ours\n");
+            std::error_code too_long; // a name one byte too long cannot be made
+            if (fs::exists(path(other), too_long))
+                others.push_back(other);
+        }
+        ASSERT_TRUE(replace(path(base), "new\n"));
+        EXPECT_EQ(read(path(base)), "new\n");
+        EXPECT_FALSE(fs::exists(path(temp + "AbC123")));
+        for (const std::string &other : others)
+            EXPECT_TRUE(fs::exists(path(other))) << other;
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+    }
+}
+
+TEST_F(OutputFile, LinksOfOtherUsersAreNotFollowed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link to another user";
+    write(path("target"), "old\n");
+    fs::create_symlink("target", path("users.conf"));
+    ASSERT_EQ(lchown(path("users.conf").c_str(), 1234, 1234), 0);
+    output_file out(path("users.conf"), 0);
+    EXPECT_EQ(out.open(), output_file::opening::failed);
+    EXPECT_STREQ(out.cause().step, "open");
+    EXPECT_EQ(out.cause().path, path("users.conf"));
+    EXPECT_EQ(out.cause().error, EACCES);
+    EXPECT_EQ(read(path("target")), "old\n");
+    EXPECT_TRUE(fs::is_symlink(path("users.conf")));
+}
+
 } // namespace

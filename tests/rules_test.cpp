@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <string>
+#include <string_view>
 
 #include "peers/rules.h"
 #include "peers/unsafe_text.h"
@@ -55,9 +56,11 @@ TEST(WithCodecs, AppendsTheElevenCodecKeywordsInOrder)
     EXPECT_EQ(keywords, "_id _alaw _ulaw _g729 _g726 _g722 _gsm _speex _h261 _h263 _h263p _h264 ");
 }
 
+using namespace std::string_view_literals;
+
 struct hazard_case {
-    const char *key;
-    const char *value;
+    std::string_view key;
+    std::string_view value;
     const char *setting;
     const char *header;
 };
@@ -90,6 +93,15 @@ TEST(UnsafeText, NamesWhatWouldBreakTheFile)
         {"sec;--ret", "v", "a block comment marker", none},
         {"sec]ret", "v", none, none},
         {"sec\rret", "v;--", "a line break", "a block comment marker"},
+        {"secret", "nul\0tail"sv, "a NUL byte", "a NUL byte"},
+        {"secret", ";--\0"sv, "a NUL byte", "a NUL byte"}, // worse than a comment marker
+        {"secret", "\0\n"sv, "a line break", "a line break"},
+        {"[general]", "v", "a character that ends a key", none},
+        {" \t#include", "v", "a character that ends a key", none},
+        {"a=b", "v", "a character that ends a key", none},
+        {"a;b", "v", "a character that ends a key", none},
+        {"a[b#", "v", none, none},
+        {"[x\n", "v", "a line break", none}, // the existing reasons come first
     };
     for (const hazard_case &c : cases) {
         const char *setting = setting_hazard(c.key, c.value);

@@ -1,4 +1,9 @@
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -59,6 +64,7 @@ struct refusal_case {
     std::vector<std::vector<cell>> rows;
     std::string before;  // console lines of the rows written before the refused one
     const char *refusal; // "Row %lu column %s holds %s" of the refused row
+    bool pjsip = false;  // in the PJSIP form
 };
 
 const refusal_case refusal_cases[] = {
@@ -122,18 +128,58 @@ const refusal_case refusal_cases[] = {
      {{"801", "1", "dynamic"}, {"802", "1", "\r"}},
      "codecs len 5\ncodecs = alaw\n",
      "Row 2 column _host holds a line break"},
+    {"NUL byte in a secret, which would cut it short",
+     extension,
+     {"_exten", "_secret"},
+     {{"801", std::string("nul\0tail", 8)}},
+     "",
+     "Row 1 column _secret holds a NUL byte"},
+    {"column name that would start a directive",
+     webrtc,
+     {"_exten", "_ #include"},
+     {{"901", "x"}},
+     "",
+     "Row 1 column _ #include holds a character that ends a key"},
+    {"PJSIP: a value the PBX would not take",
+     horncell,
+     {"_exten", "_nat", "_alaw"},
+     {{"801", "yes", "1"}, {"802", "maybe", "1"}},
+     "codecs len 5\ncodecs = alaw\n",
+     "Row 2 column _nat holds a value PJSIP does not take",
+     true},
+    {"PJSIP: unsafe text anywhere in the row is named first",
+     extension,
+     {"_exten", "_dtmfmode", "_context"},
+     {{"801", "x", "a\nb"}},
+     "",
+     "Row 1 column _context holds a line break",
+     true},
+    {"PJSIP: an empty name",
+     webrtc,
+     {"_exten", "_secret"},
+     {{"", "s"}},
+     "",
+     "Row 1 column _exten holds an empty name",
+     true},
+    {"PJSIP: the name of an earlier row",
+     extension,
+     {"_exten"},
+     {{"801"}, {"801"}},
+     warning,
+     "Row 2 column _exten holds the name of an earlier row",
+     true},
 };
 
 TEST_F(ProgramTest, UnsafeRowsAreRefusedAndThePreviousFileStays)
 {
     for (const refusal_case &c : refusal_cases) {
         SCOPED_TRACE(c.name);
+        write_good_settings(c.pjsip ? "driver = pjsip\n" : "");
         make_table(c.mode.table, c.columns, c.rows);
         expect_failed_run(c.mode, console_head(c.mode, c.rows.size(), c.columns.size()) + c.before +
                                       c.refusal + "," + config_path(c.mode.file) +
                                       " is left unchanged.\n");
         clear_config_dir();
-        write_good_settings();
     }
 }
 
@@ -252,6 +298,85 @@ TEST_F(ProgramTest, SymbolicLinkOutputPathStaysALink)
     }
     EXPECT_EQ(config_dir_entries(),
               (std::vector<std::string>{"peerloom.ini", "shared", "users_webrtc.conf"}));
+}
+
+// From here on the process is the user nobody, as a run by another account.
+void become_nobody()
+{
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+        _exit(126);
+}
+
+bool nobody_can_run_the_program()
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        become_nobody();
+        _exit(access(PROGRAM_UNDER_TEST, X_OK) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Whatever can be known before the query is: the run then says the file
+// cannot be created, rather than writing all of it and failing to put it
+// in place.
+TEST_F(ProgramTest, FilesThatCannotBeReplacedAreRefusedAtCreation)
+{
+    if (geteuid() != 0 || !nobody_can_run_the_program())
+        GTEST_SKIP() << "needs root, and a build tree that the user nobody can reach";
+    make_table("users_extension", {"_exten"}, {});
+    const std::string dir = config_path(), file = config_path("users_extension.conf"),
+                      settings = config_path("peerloom.ini"), elsewhere = dir + "-elsewhere";
+    write_file(elsewhere, "mounted\n");
+    const struct {
+        const char *name;
+        std::function<void()> prepare, in_child;
+        std::string cause;
+    } cases[] = {
+        {"a directory that cannot be read",
+         [&] {
+             EXPECT_EQ(chown(dir.c_str(), 65534, 65534) | chown(settings.c_str(), 65534, 65534) |
+                           chmod(dir.c_str(), 0300),
+                       0);
+         },
+         become_nobody, "peerloom: open " + dir + ": Permission denied\n"},
+        {"another user's file in a sticky directory",
+         [&] {
+             EXPECT_EQ(chown(settings.c_str(), 65534, 65534) | chmod(dir.c_str(), 01777) |
+                           chown(file.c_str(), 1234, 1234) | chmod(file.c_str(), 0666),
+                       0);
+         },
+         become_nobody, "peerloom: rename " + file + ": Operation not permitted\n"},
+        {"a file mounted over the peer file", [] {},
+         [&] {
+             if (unshare(CLONE_NEWNS) != 0 ||
+                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount(elsewhere.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                 _exit(125);
+         },
+         "peerloom: rename " + file + ": Device or resource busy\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        clear_config_dir();
+        write_good_settings();
+        write_file(file, previous);
+        c.prepare();
+        run_options opts;
+        opts.in_child = c.in_child;
+        run_result r = run_program({"0"}, opts);
+        chmod(dir.c_str(), 0755);
+        EXPECT_EQ(r.out, "Connection success!\nRecieved 0 rows\n"
+                         "Creating extension config file failed,please check it.\n");
+        EXPECT_EQ(r.err, c.cause);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(read_file(file), previous);
+        EXPECT_EQ(config_dir_entries(),
+                  (std::vector<std::string>{"peerloom.ini", "users_extension.conf"}));
+    }
+    std::remove(elsewhere.c_str());
 }
 
 } // namespace

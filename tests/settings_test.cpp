@@ -57,7 +57,7 @@ class ReadSettings : public ::testing::Test
     void TearDown() override { std::remove(settings_path().c_str()); }
 };
 
-TEST_F(ReadSettings, FillsTheFourSlots)
+TEST_F(ReadSettings, FillsTheSlots)
 {
     write("dbserverip = 10.0.0.5\r\n"
           "DBUSER=admin\n"     // keys in any letter case
@@ -67,6 +67,9 @@ TEST_F(ReadSettings, FillsTheFourSlots)
           "dbname = first\n"
           "dbnamex = second\n" // a longer word that begins with a key counts
           "dbuser\n"           // no '=': ignored
+          "DRIVER=pjsip\n"
+          "dbtlsx = verify\n"
+          "dbcafile = /etc/ssl/ca.pem\n"
           "unknown = 1\n");
     db_settings s;
     settings_stream stream = read_settings(s);
@@ -75,6 +78,7 @@ TEST_F(ReadSettings, FillsTheFourSlots)
     EXPECT_EQ(s.dbuser, "admin");
     EXPECT_EQ(s.dbpasswd, "s3cret");
     EXPECT_EQ(s.dbname, "second");
+    EXPECT_EQ(s.driver + " " + s.dbtls + " " + s.dbcafile, "pjsip verify /etc/ssl/ca.pem");
 }
 
 TEST_F(ReadSettings, EmptyFileLeavesEverySlotEmpty)
@@ -100,6 +104,53 @@ TEST_F(ReadSettings, LongLinesArriveInPiecesOf99Characters)
     EXPECT_EQ(s.dbname, value);
     EXPECT_EQ(s.dbuser, "tail");
     EXPECT_EQ(s.dbpasswd, std::string(90, 'p')); // nothing is cut to a fixed slot size
+}
+
+TEST(ChooseWords, AnyLetterCaseAndEmptyForTheFirst)
+{
+    const struct {
+        const char *word;
+        bool known;
+        peer_form form;
+    } drivers[] = {{"", true, peer_form::sip},
+                   {"SIP", true, peer_form::sip},
+                   {"PjSip", true, peer_form::pjsip},
+                   {"chan_sip", false, peer_form::sip},
+                   {"pjsip ", false, peer_form::sip}};
+    for (const auto &c : drivers) {
+        db_settings s;
+        s.driver = c.word;
+        peer_form form = peer_form::sip;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(choose_driver(s, form), c.known) << c.word;
+        std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(form, c.form) << c.word;
+        EXPECT_EQ(said, c.known ? ""
+                                : "Unknown driver \"" + std::string(c.word) + "\" in " +
+                                      settings_path() + ": use sip or pjsip.\n");
+    }
+
+    const struct {
+        const char *word;
+        bool known;
+        tls_mode tls;
+    } modes[] = {{"", true, tls_mode::off},
+                 {"Off", true, tls_mode::off},
+                 {"ON", true, tls_mode::on},
+                 {"verify", true, tls_mode::verify},
+                 {"required", false, tls_mode::off}};
+    for (const auto &c : modes) {
+        db_settings s;
+        s.dbtls = c.word;
+        tls_mode tls = tls_mode::off;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(choose_dbtls(s, tls), c.known) << c.word;
+        std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(tls, c.tls) << c.word;
+        EXPECT_EQ(said, c.known ? ""
+                                : "Unknown dbtls \"" + std::string(c.word) + "\" in " +
+                                      settings_path() + ": use off, on or verify.\n");
+    }
 }
 
 TEST_F(ReadSettings, MissingFileSaysSoAndGivesNoStream)

@@ -78,6 +78,20 @@ bool take_attributes(int fd, const struct stat &old, bool exists)
     return fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+// Whether a file is mounted over `name` in `dir`: then rename cannot
+// replace it. A file bound from the same filesystem keeps its device, so the
+// mount IDs tell, where the kernel gives them.
+bool mounted_over(int dir, const char *name, const struct stat &file, const struct stat &directory)
+{
+    if (file.st_dev != directory.st_dev)
+        return true;
+    struct statx f, d;
+    if (statx(dir, name, 0, STATX_MNT_ID, &f) != 0 ||
+        statx(dir, "", AT_EMPTY_PATH, STATX_MNT_ID, &d) != 0)
+        return false;
+    return (f.stx_mask & d.stx_mask & STATX_MNT_ID) != 0 && f.stx_mnt_id != d.stx_mnt_id;
+}
+
 bool is_temporary_name(const char *name, const std::string &prefix)
 {
     std::string_view n(name);
@@ -271,8 +285,7 @@ bool output_file::check_target(struct stat &old, bool &exists)
     struct stat dir;
     if (fstat(dir_, &dir) != 0)
         return fail("fstat", dir_path_, errno);
-    // A file on another device than its directory is mounted there.
-    if (old.st_dev != dir.st_dev)
+    if (mounted_over(dir_, base_.c_str(), old, dir))
         return fail("rename", target_, EBUSY);
     // In a sticky directory only the file's owner, the directory's owner or
     // root may replace the file.

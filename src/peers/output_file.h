@@ -39,6 +39,8 @@ class output_file
     // piece of every line comes through here, so the common case is one copy.
     void put(std::string_view text)
     {
+        if (text.empty()) // which may have no bytes to copy from at all
+            return;
         if (text.size() > buffer_size - used_) {
             put_past_buffer(text);
             return;

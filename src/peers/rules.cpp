@@ -52,8 +52,8 @@ rule_chain with_codecs(rule_chain chain)
 
 bool column_match(std::string_view name, const char *keyword)
 {
-    return name.size() <= std::strlen(keyword) &&
-           strncasecmp(name.data(), keyword, name.size()) == 0;
+    return name.empty() || (name.size() <= std::strlen(keyword) &&
+                            strncasecmp(name.data(), keyword, name.size()) == 0);
 }
 
 std::string_view handle_string(std::string_view name)

@@ -1,0 +1,103 @@
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace
+{
+
+const std::string previous = "[previous]\nsecret = kept\n";
+
+// A horncell table big enough that a run's codec traces fill the console
+// pipe: a run whose console is not read then stops there, holding the lock.
+void fill_horncell(const std::string &secret)
+{
+    make_table("users_horncell", {"_exten", "_secret", "_alaw", "_ulaw"}, {});
+    sql("INSERT INTO users_horncell SELECT seq, '" + secret + "', '1', '1' FROM seq_1000_to_6000");
+}
+
+// Reads the run's console until its query is done and the rows are being
+// written, then leaves the rest unread.
+void wait_for_rows(const started_program &p)
+{
+    std::string seen;
+    char buf[4096];
+    while (seen.find("field_count = ") == std::string::npos) {
+        ssize_t n = read(p.out_fd, buf, sizeof buf);
+        ASSERT_GT(n, 0) << "the run ended before its rows: " << seen;
+        seen.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+std::vector<std::string> horncell_dir()
+{
+    return {"peerloom.ini", "users_horncell.conf"};
+}
+
+TEST_F(ProgramTest, ALaterRunWaitsAndItsTableStays)
+{
+    fill_horncell("old");
+    started_program first = start_program({"1"});
+    wait_for_rows(first);
+
+    sql("UPDATE users_horncell SET _secret = 'new'");
+    started_program second = start_program({"1"});
+    sleep(1); // time enough for the second run to finish, were it not held
+    run_result first_done = finish_program(first);
+    run_result second_done = finish_program(second);
+
+    EXPECT_EQ(first_done.status, 0);
+    EXPECT_EQ(second_done.status, 0);
+    std::string file = read_file(config_path("users_horncell.conf"));
+    EXPECT_NE(file.find("[6000]\nsecret = new\n"), std::string::npos);
+    EXPECT_EQ(file.find("secret = old"), std::string::npos);
+    EXPECT_EQ(config_dir_entries(), horncell_dir());
+}
+
+TEST_F(ProgramTest, ARunGivesUpWhenTheDirectoryStaysLocked)
+{
+    make_table("users_horncell", {"_exten"}, {{"801"}});
+    write_file(config_path("users_horncell.conf"), previous);
+    int dir = open(config_path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(dir, LOCK_EX), 0);
+    run_result r = run_program({"1"});
+    close(dir);
+    EXPECT_EQ(r.out, "Connection success!\nAnother run is still writing " +
+                         config_path("users_horncell.conf") + "; it is left unchanged.\n");
+    EXPECT_EQ(r.err, "peerloom: flock " + config_path() + ": Resource temporarily unavailable\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(config_path("users_horncell.conf")), previous);
+}
+
+TEST_F(ProgramTest, AnInterruptedRunRemovesItsTemporaryFile)
+{
+    fill_horncell("s");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        write_file(config_path("users_horncell.conf"), previous);
+        started_program p = start_program({"1"});
+        wait_for_rows(p);
+        EXPECT_EQ(config_dir_entries().size(), 3u); // with the temporary file
+        kill(p.pid, sig);
+        run_result r = finish_program(p);
+        EXPECT_EQ(r.signal, sig);
+        EXPECT_EQ(read_file(config_path("users_horncell.conf")), previous);
+        EXPECT_EQ(config_dir_entries(), horncell_dir());
+    }
+}
+
+TEST_F(ProgramTest, AClosedConsoleDoesNotStopTheRun)
+{
+    fill_horncell("s");
+    started_program p = start_program({"1"});
+    close(p.out_fd);
+    p.out_fd = open("/dev/null", O_RDONLY);
+    run_result r = finish_program(p);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(config_path("users_horncell.conf")).substr(0, 20),
+              "[1000]\nsecret = s\ndi");
+}
+
+} // namespace

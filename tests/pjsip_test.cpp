@@ -1,0 +1,115 @@
+#include "harness.h"
+
+namespace
+{
+
+const std::string warning = "something wrong happened to codecs selection.\n";
+const cell null = std::nullopt;
+
+std::string left_out(const std::string &column)
+{
+    return "Column " + column + " has no PJSIP counterpart; it is left out.\n";
+}
+
+// The sections of a row without secret, host or codecs, in modes 0 and 1.
+std::string bare(const std::string &name, const std::string &options = "")
+{
+    return "[" + name + "]\ntype = endpoint\n" + options + "aors = " + name +
+           "\ndisallow = all\n[" + name +
+           "]\ntype = aor\nmax_contacts = 1\nremove_existing = yes\n";
+}
+
+const mode_case extension_cases[] = {
+    {"auth, aor and identify; the chan_sip words translated",
+     {"_id", "_exten", "_type", "_secret", "_md5secret", "_vmsecret", "_context", "_callerid",
+      "_mailbox", "_host", "_nat", "_qualify", "_dtmfmode", "_alaw", "_ulaw", "_g729"},
+     {{"1", "801", "friend", "k3y;803", "", "1234", "from-internal", "A;B", "801", "dynamic", "yes",
+       "yes", "rfc2833", "1", "1", "0"},
+      {"2", "802", "peer", "", null, "", "ctx", "", "802@office", "10.0.0.2", "force_rport,comedia",
+       "0", "INFO", "0", "0", "0"},
+      {"3", "803", null, "x", "0123abcd", null, null, null, null, null, "no", "2000", "inband", "1",
+       "", "0"}},
+     "[801]\ntype = endpoint\ncontext = from-internal\ncallerid = A\\;B\nmailboxes = 801@default\n"
+     "force_rport = yes\nrewrite_contact = yes\nrtp_symmetric = yes\ndtmf_mode = rfc4733\n"
+     "auth = 801\naors = 801\ndisallow = all\nallow = alaw,ulaw\n"
+     "[801]\ntype = auth\nauth_type = userpass\nusername = 801\npassword = k3y\\;803\n"
+     "[801]\ntype = aor\nmax_contacts = 1\nremove_existing = yes\nqualify_frequency = 60\n"
+     "[802]\ntype = endpoint\ncontext = ctx\nmailboxes = 802@office\nforce_rport = yes\n"
+     "rewrite_contact = yes\nrtp_symmetric = yes\ndtmf_mode = info\naors = 802\ndisallow = all\n"
+     "[802]\ntype = aor\ncontact = sip:802@10.0.0.2\n"
+     "[802]\ntype = identify\nendpoint = 802\nmatch = 10.0.0.2\n"
+     "[803]\ntype = endpoint\ndtmf_mode = inband\nauth = 803\naors = 803\ndisallow = all\n"
+     "allow = alaw,ulaw\n"
+     "[803]\ntype = auth\nauth_type = md5\nusername = 803\nmd5_cred = 0123abcd\n"
+     "[803]\ntype = aor\nmax_contacts = 1\nremove_existing = yes\nqualify_frequency = 60\n",
+     left_out("_vmsecret") + warning},
+    {"true/false words, media encryption where the first of its columns stands",
+     {"_exten", "_encryption", "_fromuser", "_dtlsenable", "_directmedia", "_session-timers",
+      "_t38pt_udptl", "_busylevel", "_videosupport", "_avpf", "_canreinvite"},
+     {{"801", "yes", "u1", "no", "no", "accept", "yes", "2", "yes", "On", null},
+      {"802", "no", "", "TRUE", "outgoing,nonat", "originate", "n", "", "no", "0", "update"},
+      {"803", "NO", "", "", "Y", "refuse", "", "", "", "", ""}},
+     bare("801", "media_encryption = sdes\nfrom_user = u1\ndirect_media = no\ntimers = yes\n"
+                 "t38_udptl = yes\ndevice_state_busy_at = 2\nuse_avpf = yes\n") +
+         bare("802", "media_encryption = dtls\ndirect_media = yes\n"
+                     "disable_direct_media_on_nat = yes\ndirect_media_glare_mitigation = "
+                     "outgoing\ntimers = always\nt38_udptl = no\nmax_video_streams = 0\n"
+                     "use_avpf = no\ndirect_media = yes\ndirect_media_method = update\n") +
+         bare("803", "direct_media = yes\ntimers = no\n"),
+     warning + warning + warning},
+};
+
+const mode_case horncell_cases[] = {
+    {"empty values write nothing; codec traces as in chan_sip",
+     {"_exten", "_context", "_secret", "_callerid", "_alaw", "outbound_cid", "_transport"},
+     {{"6001", "", "pw", null, "1", "x", "udp"}},
+     "[6001]\ntype = endpoint\nauth = 6001\naors = 6001\ndisallow = all\nallow = alaw\n"
+     "[6001]\ntype = auth\nauth_type = userpass\nusername = 6001\npassword = pw\n"
+     "[6001]\ntype = aor\nmax_contacts = 1\nremove_existing = yes\n",
+     left_out("_transport") + "codecs len 5\ncodecs = alaw\n"},
+};
+
+const std::string webrtc_template = "[webrtc](!)\n"
+                                    "type = endpoint\n"
+                                    "media_encryption = dtls\n"
+                                    "use_avpf = yes\n"
+                                    "force_avp = yes\n"
+                                    "ice_support = yes\n"
+                                    "dtls_verify = no\n"
+                                    "dtls_cert_file = /etc/asterisk/keys/asterisk.pem\n"
+                                    "dtls_ca_file = /etc/asterisk/keys/ca.crt\n"
+                                    "dtls_setup = actpass\n"
+                                    "rtcp_mux = yes\n"
+                                    "media_use_received_transport = yes\n"
+                                    "max_video_streams = 0\n\n";
+
+const mode_case webrtc_cases[] = {
+    {"empty table gives the template alone", {"_exten", "_ulaw"}, {}, webrtc_template, ""},
+    {"the endpoint inherits the template, every section ends with a blank line",
+     {"_exten", "_secret", "_host", "_alaw", "_transport", "_avpf"},
+     {{"901", "s", "web.example.org", "1", "wss", "no"}},
+     webrtc_template + "[901](webrtc)\nauth = 901\naors = 901\ndisallow = all\nallow = alaw\n\n"
+                       "[901]\ntype = auth\nauth_type = userpass\nusername = 901\npassword = s\n\n"
+                       "[901]\ntype = aor\ncontact = sip:901@web.example.org\n\n"
+                       "[901]\ntype = identify\nendpoint = 901\nmatch = web.example.org\n\n",
+     left_out("_transport")},
+};
+
+// Each mode's cases in a directory of their own.
+template <std::size_t N>
+void check_pjsip_cases(const char *arg, const char *table, const mode_case (&cases)[N])
+{
+    clear_config_dir();
+    write_good_settings("driver = PJSIP\n");
+    for (const mode_case &c : cases)
+        check_mode_case(arg, table, (std::string(table) + ".conf").c_str(), c);
+}
+
+TEST_F(ProgramTest, PjsipFiles)
+{
+    check_pjsip_cases("0", "users_extension", extension_cases);
+    check_pjsip_cases("1", "users_horncell", horncell_cases);
+    check_pjsip_cases("2", "users_webrtc", webrtc_cases);
+}
+
+} // namespace
