@@ -40,6 +40,35 @@ need_packages() {
         "${missing[@]}" >&2 || die "could not install: ${missing[*]}"
 }
 
+# private_network "$@" runs the calling script again, with the same
+# arguments, in a network namespace of its own with loopback up, so that the
+# scratch servers' addresses are free whatever the host runs on its own
+# 127.0.0.1:3306.  Call it after need_packages: apt cannot reach the archive
+# from in there.  It needs root; without root, or where namespaces are not
+# permitted (some containers), it returns and the script carries on in the
+# host's network, where mariadb-start checks that its port is free.
+# PEERLOOM_NETNS names the namespace the script was run again in, so that
+# the script enters one only once.
+private_network() {
+    local ns
+    [ "$(id -u)" -eq 0 ] || return 0
+    if ! ns=$(readlink /proc/self/ns/net 2>/dev/null); then
+        warn "/proc is not mounted; the scratch servers share the host's network"
+        return 0
+    fi
+    [ "${PEERLOOM_NETNS:-}" != "$ns" ] || return 0
+    need_packages iproute2 # for ip, in there
+    if ! unshare --net true 2>/dev/null; then
+        warn "cannot make a network namespace here; the scratch servers share the host's network"
+        return 0
+    fi
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    exec unshare --net -- "$BASH" -c '
+        ip link set lo up || { echo "${2##*/}: cannot bring up loopback" >&2; exit 1; }
+        PEERLOOM_NETNS=$(readlink /proc/self/ns/net) exec "$@"' \
+        private_network "$BASH" "$0" "$@"
+}
+
 # port_in_use ADDRESS PORT succeeds if anything listens on TCP PORT at the
 # IPv4 ADDRESS or at every address: either way a server could not bind
 # ADDRESS:PORT.  /proc/net/tcp{,6} is always there on Linux, unlike ss or
