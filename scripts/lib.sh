@@ -40,22 +40,69 @@ need_packages() {
         "${missing[@]}" >&2 || die "could not install: ${missing[*]}"
 }
 
-# port_in_use PORT succeeds if anything listens on TCP PORT, on any address.
-# /proc/net/tcp{,6} is always there on Linux, unlike ss or netstat; fall back
-# to a connect attempt through bash's /dev/tcp if /proc is unreadable.
+# private_network "$@" runs the calling script again, with the same
+# arguments, in a network namespace of its own with loopback up, so that the
+# scratch servers' addresses are free whatever the host runs on its own
+# 127.0.0.1:3306.  Call it after need_packages: apt cannot reach the archive
+# from in there.  It needs root; without root, or where namespaces are not
+# permitted (some containers), it returns and the script carries on in the
+# host's network, where mariadb-start checks that its port is free.
+# PEERLOOM_NETNS names the namespace the script was run again in, so that
+# the script enters one only once.
+private_network() {
+    local ns
+    [ "$(id -u)" -eq 0 ] || return 0
+    if ! ns=$(readlink /proc/self/ns/net 2>/dev/null); then
+        warn "/proc is not mounted; the scratch servers share the host's network"
+        return 0
+    fi
+    [ "${PEERLOOM_NETNS:-}" != "$ns" ] || return 0
+    need_packages iproute2 # for ip, in there
+    if ! unshare --net true 2>/dev/null; then
+        warn "cannot make a network namespace here; the scratch servers share the host's network"
+        return 0
+    fi
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    exec unshare --net -- "$BASH" -c '
+        ip link set lo up || { echo "${2##*/}: cannot bring up loopback" >&2; exit 1; }
+        PEERLOOM_NETNS=$(readlink /proc/self/ns/net) exec "$@"' \
+        private_network "$BASH" "$0" "$@"
+}
+
+# port_in_use ADDRESS PORT succeeds if anything listens on TCP PORT at the
+# IPv4 ADDRESS or at every address: either way a server could not bind
+# ADDRESS:PORT.  /proc/net/tcp{,6} is always there on Linux, unlike ss or
+# netstat; fall back to a connect attempt through bash's /dev/tcp if /proc is
+# unreadable.
 port_in_use() {
-    local port=$1 hex f
-    hex=$(printf '%04X' "$port")
-    for f in /proc/net/tcp /proc/net/tcp6; do
-        [ -r "$f" ] || continue
-        # Fields: sl local_address rem_address st ...; st 0A is LISTEN.
-        if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { found = 1 }
-                             END { exit !found }' "$f"; then
-            return 0
-        fi
-    done
-    [ -r /proc/net/tcp ] && return 1
-    timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null
+    local address=$1 port a b c d ip
+    port=$(printf '%04X' "$2")
+    if [ ! -r /proc/net/tcp ]; then
+        timeout 2 bash -c "exec 3<>/dev/tcp/$address/$2" 2>/dev/null
+        return
+    fi
+    # The kernel prints an IPv4 address as one 32-bit number in the machine's
+    # byte order: 127.0.0.1 is 0100007F on a little-endian machine.
+    IFS=. read -r a b c d <<<"$address"
+    if [ "$(printf '\1\0' | od -An -tx2 | tr -d ' ')" = 0001 ]; then
+        ip=$(printf '%02X%02X%02X%02X' "$d" "$c" "$b" "$a")
+    else
+        ip=$(printf '%02X%02X%02X%02X' "$a" "$b" "$c" "$d")
+    fi
+    listening /proc/net/tcp "$ip:$port" "00000000:$port" ||
+        listening /proc/net/tcp6 "$(printf '%032d' 0):$port"
+}
+
+# listening FILE LOCAL... succeeds if FILE, a /proc/net/tcp table, has a
+# listening socket at one of the LOCAL addresses.
+listening() {
+    local file=$1
+    shift
+    [ -r "$file" ] || return 1
+    # Fields: sl local_address rem_address st ...; st 0A is LISTEN.
+    awk -v want="$*" 'BEGIN { n = split(want, w, " "); for (i = 1; i <= n; i++) ok[w[i]] = 1 }
+                      NR > 1 && $4 == "0A" && ($2 in ok) { found = 1 }
+                      END { exit !found }' "$file"
 }
 
 # pid_running PID succeeds if PID is a live process, whoever owns it
