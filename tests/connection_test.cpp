@@ -42,4 +42,42 @@ TEST_F(ProgramTest, ASilentServerIsAFailedConnection)
     EXPECT_EQ(r.status, 255);
 }
 
+TEST_F(ProgramTest, DbtlsDecidesHowTheConnectionIsSecured)
+{
+    const std::string tls_only = TEST_TLS_DB_HOST, plain = TEST_DB_HOST;
+    const std::string refused = "Connection error 2026: TLS/SSL error: ";
+    const struct {
+        const char *name;
+        const std::string &host;
+        std::string settings;
+        std::string err; // empty when the connection succeeds
+    } cases[] = {
+        {"off: a server that requires TLS refuses", tls_only, "",
+         "Connection error 1045: Access denied"},
+        {"on: the certificate is not checked", tls_only, "dbtls = on\n", ""},
+        {"verify: against its CA", tls_only, "dbtls = Verify\ndbcafile = " TEST_TLS_CA "\n", ""},
+        {"verify: against another CA", tls_only,
+         "dbtls = verify\ndbcafile = " TEST_TLS_OTHER_CA "\n",
+         refused + "self-signed certificate in certificate chain"},
+        {"on: a server without TLS", plain, "dbtls = ON\n",
+         refused + "SSL is required, but the server does not support it"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_settings("dbserverip = " + c.host +
+                       "\ndbuser = " TEST_DB_USER "\ndbpasswd = " TEST_DB_PASSWORD
+                       "\ndbname = " TEST_DB_NAME "\n" +
+                       c.settings);
+        run_result r = run_program({});
+        EXPECT_EQ(r.status, 0);
+        if (c.err.empty()) {
+            EXPECT_EQ(r.out, "Connection success!\n" + std::string(short_banner));
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.out, short_banner);
+            EXPECT_EQ(r.err.substr(0, 19 + c.err.size()), "Connection failed!\n" + c.err);
+        }
+    }
+}
+
 } // namespace

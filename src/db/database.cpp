@@ -1,6 +1,7 @@
 #include "db/database.h"
 
 #include <cstdio>
+#include <errmsg.h>
 #include <mysql.h>
 
 #include "util/console.h"
@@ -38,6 +39,28 @@ void secure(tls_mode tls, const char *ca_file)
         mysql_options(&conn, MYSQL_OPT_SSL_CA, ca_file);
 }
 
+void report_failure(unsigned error, const char *reason)
+{
+    complain("Connection failed!\n");
+    if (error != 0)
+        complain("Connection error %u: %s\n", error, reason);
+}
+
+// Without verification the client library quietly falls back to plain TCP
+// when the server cannot do TLS; a run that asked for TLS must not go on so.
+// The connection is replaced by one never made, so that the query fails as
+// after any failed connection.
+bool refuse_plain_connection(tls_mode tls)
+{
+    if (tls == tls_mode::off || mysql_get_ssl_cipher(&conn) != nullptr)
+        return false;
+    mysql_close(&conn);
+    mysql_init(&conn);
+    report_failure(CR_SSL_CONNECTION_ERROR,
+                   "TLS/SSL error: SSL is required, but the server does not support it");
+    return true;
+}
+
 } // namespace
 
 void connection(const char *host, const char *user, const char *password, const char *database,
@@ -47,11 +70,11 @@ void connection(const char *host, const char *user, const char *password, const 
     bound_waits();
     secure(tls, ca_file);
     if (mysql_real_connect(&conn, host, user, password, database, 3306, nullptr, 0) == nullptr) {
-        complain("Connection failed!\n");
-        if (mysql_errno(&conn) != 0)
-            complain("Connection error %u: %s\n", mysql_errno(&conn), mysql_error(&conn));
+        report_failure(mysql_errno(&conn), mysql_error(&conn));
         return;
     }
+    if (refuse_plain_connection(tls))
+        return;
     // utf8mb4, not utf8: the latter is the 3-byte utf8mb3, which would turn
     // every 4-byte character of the tables into '?'.
     mysql_set_character_set(&conn, "utf8mb4");
