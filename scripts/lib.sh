@@ -137,10 +137,11 @@ scratch_client=(mariadb --no-defaults --default-character-set=utf8mb4 --host=127
     --user=peerloom --password=peerloom-secret --database=peerloom)
 
 # write_scratch_settings DIR makes DIR anew, holding a settings file for
-# that server.
+# that server, readable by its owner alone as peerloom expects.
 write_scratch_settings() {
     rm -rf "$1"
     mkdir -p "$1"
     printf '%s\n' 'dbserverip = 127.0.0.1' 'dbuser = peerloom' \
         'dbpasswd = peerloom-secret' 'dbname = peerloom' >"$1/peerloom.ini"
+    chmod 600 "$1/peerloom.ini"
 }
