@@ -106,51 +106,48 @@ TEST_F(ReadSettings, LongLinesArriveInPiecesOf99Characters)
     EXPECT_EQ(s.dbpasswd, std::string(90, 'p')); // nothing is cut to a fixed slot size
 }
 
+template <typename T> struct choice_case {
+    const char *word;
+    T chosen; // what the word chooses; for an unknown word, the value left alone
+    bool known;
+};
+
+// Puts each word in `slot`, chooses, and checks the choice and what is said.
+template <typename T>
+void check_choices(std::string db_settings::*slot, bool (*choose)(const db_settings &, T &),
+                   const std::vector<choice_case<T>> &cases, const std::string &unknown)
+{
+    for (const choice_case<T> &c : cases) {
+        db_settings s;
+        s.*slot = c.word;
+        T chosen = cases.front().chosen;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(choose(s, chosen), c.known) << c.word;
+        std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(chosen, c.chosen) << c.word;
+        std::string expected = "Unknown " + unknown;
+        expected.replace(expected.find("%s"), 2, c.word);
+        EXPECT_EQ(said, c.known ? "" : expected) << c.word;
+    }
+}
+
 TEST(ChooseWords, AnyLetterCaseAndEmptyForTheFirst)
 {
-    const struct {
-        const char *word;
-        bool known;
-        peer_form form;
-    } drivers[] = {{"", true, peer_form::sip},
-                   {"SIP", true, peer_form::sip},
-                   {"PjSip", true, peer_form::pjsip},
-                   {"chan_sip", false, peer_form::sip},
-                   {"pjsip ", false, peer_form::sip}};
-    for (const auto &c : drivers) {
-        db_settings s;
-        s.driver = c.word;
-        peer_form form = peer_form::sip;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(choose_driver(s, form), c.known) << c.word;
-        std::string said = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(form, c.form) << c.word;
-        EXPECT_EQ(said, c.known ? ""
-                                : "Unknown driver \"" + std::string(c.word) + "\" in " +
-                                      settings_path() + ": use sip or pjsip.\n");
-    }
-
-    const struct {
-        const char *word;
-        bool known;
-        tls_mode tls;
-    } modes[] = {{"", true, tls_mode::off},
-                 {"Off", true, tls_mode::off},
-                 {"ON", true, tls_mode::on},
-                 {"verify", true, tls_mode::verify},
-                 {"required", false, tls_mode::off}};
-    for (const auto &c : modes) {
-        db_settings s;
-        s.dbtls = c.word;
-        tls_mode tls = tls_mode::off;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(choose_dbtls(s, tls), c.known) << c.word;
-        std::string said = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(tls, c.tls) << c.word;
-        EXPECT_EQ(said, c.known ? ""
-                                : "Unknown dbtls \"" + std::string(c.word) + "\" in " +
-                                      settings_path() + ": use off, on or verify.\n");
-    }
+    const std::string in = "\" in " + settings_path() + ": use ";
+    check_choices<peer_form>(&db_settings::driver, choose_driver,
+                             {{"", peer_form::sip, true},
+                              {"SIP", peer_form::sip, true},
+                              {"PjSip", peer_form::pjsip, true},
+                              {"chan_sip", peer_form::sip, false},
+                              {"pjsip ", peer_form::sip, false}},
+                             "driver \"%s" + in + "sip or pjsip.\n");
+    check_choices<tls_mode>(&db_settings::dbtls, choose_dbtls,
+                            {{"", tls_mode::off, true},
+                             {"Off", tls_mode::off, true},
+                             {"ON", tls_mode::on, true},
+                             {"verify", tls_mode::verify, true},
+                             {"required", tls_mode::off, false}},
+                            "dbtls \"%s" + in + "off, on or verify.\n");
 }
 
 TEST_F(ReadSettings, MissingFileSaysSoAndGivesNoStream)

@@ -223,14 +223,15 @@ output_file::opening output_file::lock_directory()
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(lock_wait_seconds_);
     while (flock(dir_, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR)
+        int error = errno;
+        if (error == EINTR)
             continue;
-        if (errno != EWOULDBLOCK) {
-            fail("flock", dir_path_, errno);
+        if (error != EWOULDBLOCK) {
+            fail("flock", dir_path_, error);
             return opening::failed;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            fail("flock", dir_path_, errno);
+            fail("flock", dir_path_, error);
             return opening::busy;
         }
         timespec pause{0, std::chrono::nanoseconds(lock_retry).count()};
@@ -389,8 +390,8 @@ void output_file::discard()
     if (fd_ >= 0)
         close(std::exchange(fd_, -1));
     if (!temp_name_.empty()) {
-        forget_temporary();
         unlinkat(dir_, temp_name_.c_str(), 0);
+        forget_temporary();
         temp_name_.clear();
     }
 }

@@ -337,7 +337,7 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const pjsip
             row.name_column = col.name;
         } else if (col.kind == rule_kind::setting && pjsip.columns[i] != nullptr &&
                    !value.empty()) {
-            if (const char *hazard = setting_hazard(col.key, value))
+            if (const char *hazard = setting_hazard(col.key_safety, value))
                 return {hazard, col.name};
             const pjsip_column &t = *pjsip.columns[i];
             if (!t.translate(t, col, value, row) && row.untaken.empty())

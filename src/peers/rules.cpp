@@ -67,7 +67,8 @@ std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names
     std::vector<column_plan> plan;
     plan.reserve(names.size());
     for (std::string_view name : names) {
-        column_plan col{name, classify(name, chain), handle_string(name), false, false};
+        std::string_view key = handle_string(name);
+        column_plan col{name, classify(name, chain), key, check_key(key), false, false};
         col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
                           column_match(name, "_vmsecret");
         col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");

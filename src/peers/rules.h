@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "peers/unsafe_text.h"
+
 class output_file;
 
 // What a column does in every row.
@@ -53,6 +55,7 @@ struct column_plan {
     std::string_view name;
     rule_kind kind;
     std::string_view key;       // what a setting or codec column writes
+    key_check key_safety;       // what the key holds that would break a line
     bool keeps_empty;           // a secret: written even when empty
     bool takes_mailbox_context; // a mailbox: gains "@default" without '@'
 };

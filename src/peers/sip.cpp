@@ -24,7 +24,7 @@ const char *write_setting(output_file &out, const column_plan &col, std::string_
 {
     if (value.empty() && !col.keeps_empty)
         return nullptr;
-    if (const char *hazard = setting_hazard(col.key, value))
+    if (const char *hazard = setting_hazard(col.key_safety, value))
         return hazard;
     bool needs_context =
         col.takes_mailbox_context && !value.empty() && value.find('@') == std::string_view::npos;

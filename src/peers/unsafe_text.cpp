@@ -72,18 +72,26 @@ bool ends_a_key(std::string_view key)
     std::size_t first = key.find_first_not_of(" \t\v\f");
     if (first != std::string_view::npos && (key[first] == '[' || key[first] == '#'))
         return true;
-    return key.find_first_of("=;") != std::string_view::npos;
+    return key.find('=') != std::string_view::npos || key.find(';') != std::string_view::npos;
 }
 
 } // namespace
 
+key_check check_key(std::string_view key)
+{
+    return {static_cast<unsigned char>(scan(key)), ends_a_key(key)};
+}
+
+const char *setting_hazard(const key_check &key, std::string_view value)
+{
+    if (const char *hazard = describe(std::max(text_fault(key.fault), scan(value))))
+        return hazard;
+    return key.ends_key ? "a character that ends a key" : nullptr;
+}
+
 const char *setting_hazard(std::string_view key, std::string_view value)
 {
-    if (const char *hazard = describe(std::max(scan(key), scan(value))))
-        return hazard;
-    if (ends_a_key(key))
-        return "a character that ends a key";
-    return nullptr;
+    return setting_hazard(check_key(key), value);
 }
 
 const char *header_hazard(std::string_view value)
