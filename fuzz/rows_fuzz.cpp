@@ -39,12 +39,20 @@ bool has_comment_marker(std::string_view text)
     return text.find(";--") != std::string_view::npos || text.find("--;") != std::string_view::npos;
 }
 
+// The PBX strips the blanks in front of a line, then a '[' makes it a
+// section and a '#' a directive; a '=' or ';' in a key moves or cuts it.
 bool ends_a_key(std::string_view key)
 {
-    std::size_t first = key.find_first_not_of(" \t\v\f");
-    bool opens = first != std::string_view::npos && (key[first] == '[' || key[first] == '#');
-    return opens || key.find('=') != std::string_view::npos ||
-           key.find(';') != std::string_view::npos;
+    std::string_view stripped = key;
+    while (!stripped.empty() && (stripped[0] == ' ' || stripped[0] == '\t' || stripped[0] == '\v' ||
+                                 stripped[0] == '\f'))
+        stripped.remove_prefix(1);
+    if (!stripped.empty() && (stripped[0] == '[' || stripped[0] == '#'))
+        return true;
+    for (char c : key)
+        if (c == '=' || c == ';')
+            return true;
+    return false;
 }
 
 // The checks spelled out one search at a time.
@@ -83,7 +91,7 @@ bool same(const char *a, const char *b)
 
 void check_hazards(std::string_view key, std::string_view value)
 {
-    if (!same(setting_hazard(key, value), plain_setting_hazard(key, value)) ||
+    if (!same(setting_hazard(check_key(key), value), plain_setting_hazard(key, value)) ||
         !same(header_hazard(value), plain_header_hazard(value)))
         std::abort();
 }

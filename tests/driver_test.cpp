@@ -74,7 +74,8 @@ TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
         std::string out, err;
     } cases[] = {
         {"writable by everyone", [&] { chmod(path.c_str(), 0666); },
-         "File: " + path + " is writable by everyone; run chmod o-w " + path + ".\n", ""},
+         "File: " + path + " is writable by everyone; run chmod o-w " + path + ".\n",
+         "peerloom: fstat " + path + ": writable by everyone\n"},
         {"a directory",
          [&] {
              std::remove(path.c_str());

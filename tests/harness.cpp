@@ -205,7 +205,7 @@ void write_file(const std::string &path, const std::string &content)
 
 std::string without_random_names(const std::string &text)
 {
-    static const std::regex random_part(R"((/\.[^/]+\.conf\.)[A-Za-z0-9]{6}\b)");
+    static const std::regex random_part(R"((/\.[^/]+\.conf\.peerloom-)[A-Za-z0-9]{6}\b)");
     return std::regex_replace(text, random_part, "$1XXXXXX");
 }
 

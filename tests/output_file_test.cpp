@@ -207,11 +207,11 @@ TEST_F(OutputFile, FailedWriteIsReportedAndKeepsTheOldFile)
 TEST_F(OutputFile, LeftoversOfTheSameFileAreRemoved)
 {
     for (std::string base : {std::string("users.conf"), std::string(250, 'u') + ".conf"}) {
-        std::string temp = "." + base.substr(0, 247) + ".";
+        std::string temp = "." + base.substr(0, 238) + ".peerloom-";
         write(path(temp + "AbC123"), "left by a killed run\n");
         std::vector<std::string> others;
-        for (std::string other : {temp + "keep", temp + "Ab-123", temp + "AbC1234",
-                                  std::string(".other.conf.AbC123")}) {
+        for (std::string other : {temp + "Ab-123", temp + "AbC1234", "." + base + ".backup",
+                                  std::string(".other.conf.peerloom-AbC123")}) {
             write(path(other), "not ours\n");
             std::error_code too_long; // a name one byte too long cannot be made
             if (fs::exists(path(other), too_long))
@@ -227,20 +227,25 @@ TEST_F(OutputFile, LeftoversOfTheSameFileAreRemoved)
     }
 }
 
+// Whether the link is the file's name or a directory on the way to it.
 TEST_F(OutputFile, LinksOfOtherUsersAreNotFollowed)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can give a link to another user";
-    write(path("target"), "old\n");
-    fs::create_symlink("target", path("users.conf"));
-    ASSERT_EQ(lchown(path("users.conf").c_str(), 1234, 1234), 0);
-    output_file out(path("users.conf"), 0);
-    EXPECT_EQ(out.open(), output_file::opening::failed);
-    EXPECT_STREQ(out.cause().step, "open");
-    EXPECT_EQ(out.cause().path, path("users.conf"));
-    EXPECT_EQ(out.cause().error, EACCES);
-    EXPECT_EQ(read(path("target")), "old\n");
-    EXPECT_TRUE(fs::is_symlink(path("users.conf")));
+    fs::create_directory(path("real"));
+    write(path("real/users.conf"), "old\n");
+    fs::create_symlink("real", path("peers"));
+    fs::create_symlink("peers/users.conf", path("users.conf"));
+    for (const char *planted : {"peers", "users.conf"}) {
+        ASSERT_EQ(lchown(path(planted).c_str(), 1234, 1234), 0);
+        output_file out(path("users.conf"), 0);
+        EXPECT_EQ(out.open(), output_file::opening::failed);
+        EXPECT_STREQ(out.cause().step, "open");
+        EXPECT_EQ(out.cause().path, path(planted));
+        EXPECT_EQ(out.cause().error, EACCES);
+        EXPECT_EQ(read(path("real/users.conf")), "old\n");
+        ASSERT_EQ(lchown(path(planted).c_str(), 0, 0), 0);
+    }
 }
 
 } // namespace

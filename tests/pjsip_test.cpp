@@ -59,7 +59,26 @@ const mode_case extension_cases[] = {
      warning + warning + warning},
 };
 
+const std::string no_codecs = "codecs len 0\n" + warning + "codecs = \n";
+
 const mode_case horncell_cases[] = {
+    {"every option name of the table",
+     {"_exten", "_language", "_accountcode", "_fromdomain", "_callgroup", "_pickupgroup",
+      "_namedcallgroup", "_namedpickupgroup", "_deny", "_permit", "_dtlsverify", "_dtlscertfile",
+      "_dtlscafile", "_dtlssetup", "_icesupport", "_force_avp", "_rtp_symmetric", "_nat",
+      "_qualify"},
+     {{"7001", "fr", "acc", "example.org", "1", "2", "a", "b", "0.0.0.0/0", "10.0.0.0/8", "no",
+       "/k/c.pem", "/k/ca.crt", "actpass", "yes", "true", "off", "auto_force_rport,auto_comedia",
+       "no"},
+      {"7002", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "never", "0"}},
+     bare("7001", "language = fr\naccountcode = acc\nfrom_domain = example.org\ncall_group = 1\n"
+                  "pickup_group = 2\nnamed_call_group = a\nnamed_pickup_group = b\n"
+                  "deny = 0.0.0.0/0\npermit = 10.0.0.0/8\ndtls_verify = no\n"
+                  "dtls_cert_file = /k/c.pem\ndtls_ca_file = /k/ca.crt\ndtls_setup = actpass\n"
+                  "ice_support = yes\nforce_avp = yes\nrtp_symmetric = no\nforce_rport = yes\n"
+                  "rewrite_contact = yes\nrtp_symmetric = yes\n") +
+         bare("7002"),
+     no_codecs + no_codecs},
     {"empty values write nothing; codec traces as in chan_sip",
      {"_exten", "_context", "_secret", "_callerid", "_alaw", "outbound_cid", "_transport"},
      {{"6001", "", "pw", null, "1", "x", "udp"}},

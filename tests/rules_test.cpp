@@ -104,7 +104,7 @@ TEST(UnsafeText, NamesWhatWouldBreakTheFile)
         {"[x\n", "v", "a line break", none}, // the existing reasons come first
     };
     for (const hazard_case &c : cases) {
-        const char *setting = setting_hazard(c.key, c.value);
+        const char *setting = setting_hazard(check_key(c.key), c.value);
         const char *header = header_hazard(c.value);
         EXPECT_STREQ(setting, c.setting) << c.key << " = " << c.value;
         EXPECT_STREQ(header, c.header) << "[" << c.value << "]";

@@ -1,4 +1,5 @@
 #include <grp.h>
+#include <iostream>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -54,7 +55,7 @@ void expect_failed_run(const mode_target &m, const std::string &console,
 
 std::string file_too_large(const mode_target &m)
 {
-    return "peerloom: write " + config_path(".") + m.file + ".XXXXXX: File too large\n";
+    return "peerloom: write " + config_path(".") + m.file + ".peerloom-XXXXXX: File too large\n";
 }
 
 struct refusal_case {
@@ -307,11 +308,14 @@ void become_nobody()
         _exit(126);
 }
 
-bool nobody_can_run_the_program()
+// Whether `become` can be done in a child process: a CI container may
+// forbid a new mount namespace, and the build tree may be out of nobody's
+// reach.
+bool child_can(const std::function<void()> &become)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        become_nobody();
+        become();
         _exit(access(PROGRAM_UNDER_TEST, X_OK) == 0 ? 0 : 1);
     }
     int status = 0;
@@ -319,17 +323,28 @@ bool nobody_can_run_the_program()
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Mounts `source` over `target` in a mount namespace of this process's own,
+// whose mounts are private, so that nothing of it reaches the host's.
+void mount_over(const std::string &source, const std::string &target)
+{
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        _exit(125);
+}
+
 // Whatever can be known before the query is: the run then says the file
 // cannot be created, rather than writing all of it and failing to put it
 // in place.
 TEST_F(ProgramTest, FilesThatCannotBeReplacedAreRefusedAtCreation)
 {
-    if (geteuid() != 0 || !nobody_can_run_the_program())
-        GTEST_SKIP() << "needs root, and a build tree that the user nobody can reach";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user and to mount";
     make_table("users_extension", {"_exten"}, {});
     const std::string dir = config_path(), file = config_path("users_extension.conf"),
                       settings = config_path("peerloom.ini"), elsewhere = dir + "-elsewhere";
     write_file(elsewhere, "mounted\n");
+    auto mounted = [&] { mount_over(elsewhere, file); };
     const struct {
         const char *name;
         std::function<void()> prepare, in_child;
@@ -349,13 +364,7 @@ TEST_F(ProgramTest, FilesThatCannotBeReplacedAreRefusedAtCreation)
                        0);
          },
          become_nobody, "peerloom: rename " + file + ": Operation not permitted\n"},
-        {"a file mounted over the peer file", [] {},
-         [&] {
-             if (unshare(CLONE_NEWNS) != 0 ||
-                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                 mount(elsewhere.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) != 0)
-                 _exit(125);
-         },
+        {"a file mounted over the peer file", [] {}, mounted,
          "peerloom: rename " + file + ": Device or resource busy\n"},
     };
     for (const auto &c : cases) {
@@ -363,6 +372,10 @@ TEST_F(ProgramTest, FilesThatCannotBeReplacedAreRefusedAtCreation)
         clear_config_dir();
         write_good_settings();
         write_file(file, previous);
+        if (!child_can(c.in_child)) {
+            std::cout << "left out, as this machine does not allow it: " << c.name << "\n";
+            continue;
+        }
         c.prepare();
         run_options opts;
         opts.in_child = c.in_child;

@@ -1,5 +1,6 @@
 #include "peers/output_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -23,7 +25,10 @@ namespace
 // As many links as the kernel follows before it gives up with ELOOP.
 constexpr int max_link_hops = 40;
 
-// The random part mkostemp gives a temporary name: six letters or digits.
+// A temporary name is ".NAME." and this marker before six random letters or
+// digits: a later run removes only what carries it, never another dot file
+// such as an administrator's .NAME.backup.
+constexpr std::string_view temporary_marker = "peerloom-";
 constexpr std::size_t random_part = 6;
 
 // How often a waiting run tries the lock again.
@@ -35,6 +40,29 @@ std::string directory_of(const std::string &path)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The directory above `resolved`, a path that holds no link, so that ".."
+// in it is simply its parent. "" is the root, and "." the working directory.
+std::string parent_of(const std::string &resolved)
+{
+    if (resolved == "." || resolved == ".." ||
+        (resolved.size() > 2 && resolved.compare(resolved.size() - 3, 3, "/..") == 0))
+        return resolved + "/..";
+    return resolved.substr(0, resolved.rfind('/'));
+}
+
+// Pushes the components of `path` so that its first comes off the back first.
+void push_components(std::string_view path, std::vector<std::string> &todo)
+{
+    std::vector<std::string> components;
+    for (std::size_t start = 0; start < path.size();) {
+        std::size_t slash = std::min(path.find('/', start), path.size());
+        if (slash > start)
+            components.emplace_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    todo.insert(todo.end(), components.rbegin(), components.rend());
 }
 
 bool read_link(const std::string &path, std::string &content)
@@ -92,6 +120,23 @@ bool mounted_over(int dir, const char *name, const struct stat &file, const stru
     return (f.stx_mask & d.stx_mask & STATX_MNT_ID) != 0 && f.stx_mnt_id != d.stx_mnt_id;
 }
 
+std::string random_letters()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[random_part] = {};
+    // Only uniqueness matters, and O_EXCL sees to that: without the kernel's
+    // random source, the clock will do.
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != sizeof bytes) {
+        auto now = std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid();
+        for (unsigned char &b : bytes)
+            b = static_cast<unsigned char>(now >>= 5);
+    }
+    std::string name;
+    for (unsigned char b : bytes)
+        name += letters[b % (sizeof letters - 1)];
+    return name;
+}
+
 bool is_temporary_name(const char *name, const std::string &prefix)
 {
     std::string_view n(name);
@@ -118,25 +163,48 @@ extern "C" void remove_temporary_and_die(int sig)
     raise(sig);
 }
 
+const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // Interrupting a run (Ctrl-C, kill, a closed terminal) removes its temporary
 // file. A signal that was ignored when the run started, as in a background
 // job, stays ignored.
-void watch_temporary(int dir, const char *name)
+void remove_temporary_on_signals()
 {
     static bool installed = false;
-    if (!installed) {
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            struct sigaction old = {};
-            if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-                continue;
-            struct sigaction action = {};
-            action.sa_handler = remove_temporary_and_die;
-            action.sa_flags = SA_RESETHAND;
-            sigemptyset(&action.sa_mask);
-            sigaction(sig, &action, nullptr);
-        }
-        installed = true;
+    if (installed)
+        return;
+    for (int sig : ending_signals) {
+        struct sigaction old = {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = remove_temporary_and_die;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
     }
+    installed = true;
+}
+
+// Holds back the signals that end a run while it lives, so that none comes
+// between creating a temporary file and telling the handler its name.
+struct signals_held {
+    sigset_t before;
+    signals_held()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : ending_signals)
+            sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &before);
+    }
+    ~signals_held() { sigprocmask(SIG_SETMASK, &before, nullptr); }
+    signals_held(const signals_held &) = delete;
+    signals_held &operator=(const signals_held &) = delete;
+};
+
+void watch_temporary(int dir, const char *name)
+{
     doomed_dir = dir;
     doomed_name = name;
 }
@@ -174,34 +242,52 @@ output_file::opening output_file::open()
     return opening::ready;
 }
 
-bool output_file::fail(const char *step, std::string path, int error, const char *reason)
+bool output_file::fail(const char *step, const std::string &path, int error, const char *reason)
 {
-    cause_ = {step, std::move(path), error, reason};
+    cause_ = {step, path, error, reason};
     return false;
 }
 
-// Follows symbolic links from the output path to the file they lead to,
-// which need not exist yet: writing through a link writes its target, and so
-// does replacing. A link is followed only when it belongs to this user or to
-// root, the rule the kernel applies in sticky directories: one planted by
-// anyone else who may write the directory could point a run by root at any
-// file of the system.
+// Resolves the output path one component at a time, as the kernel would, to
+// the file it leads to, which need not exist yet: writing through a link
+// writes its target, and so does replacing. Every link on the way is
+// followed only when it belongs to this user or to root, the rule the kernel
+// applies in sticky directories: one planted by anyone else who may write a
+// directory on the way could point a run by root at any file of the system.
 bool output_file::follow_links()
 {
-    std::string path = path_;
-    for (int hops = 0;; ++hops) {
+    std::string resolved = path_.front() == '/' ? "" : ".";
+    std::vector<std::string> todo;
+    push_components(path_, todo);
+    for (int hops = 0; !todo.empty();) {
+        std::string name = std::move(todo.back());
+        todo.pop_back();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            resolved = parent_of(resolved);
+            continue;
+        }
+        std::string next = resolved + "/" + name;
         struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            break;
+        if (lstat(next.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            resolved = std::move(next);
+            continue;
+        }
         if (st.st_uid != geteuid() && st.st_uid != 0)
-            return fail("open", path, EACCES);
-        std::string link;
-        if (hops == max_link_hops)
+            return fail("open", next, EACCES);
+        if (++hops > max_link_hops)
             return fail("open", path_, ELOOP);
-        if (!read_link(path, link))
-            return fail("readlink", path, errno);
-        path = !link.empty() && link.front() == '/' ? link : directory_of(path) + "/" + link;
+        std::string link;
+        if (!read_link(next, link)) {
+            int error = errno;
+            return fail("readlink", next, error);
+        }
+        if (!link.empty() && link.front() == '/')
+            resolved.clear();
+        push_components(link, todo);
     }
+    const std::string &path = resolved.empty() ? "/" : resolved;
     target_ = path;
     dir_path_ = directory_of(path);
     base_ = path.substr(path.rfind('/') + 1);
@@ -240,13 +326,14 @@ output_file::opening output_file::lock_directory()
     return opening::ready;
 }
 
-// ".NAME." before the random part, NAME cut short where the whole would be
-// longer than the directory allows a name to be.
+// ".NAME.peerloom-" before the random part, NAME cut short where the whole
+// would be longer than the directory allows a name to be.
 std::string output_file::temporary_prefix() const
 {
     long name_max = fpathconf(dir_, _PC_NAME_MAX);
     std::size_t longest = name_max > 0 ? static_cast<std::size_t>(name_max) : NAME_MAX;
-    return "." + base_.substr(0, longest - random_part - 2) + ".";
+    std::size_t room = longest - random_part - temporary_marker.size() - 2;
+    return "." + base_.substr(0, room) + "." + std::string(temporary_marker);
 }
 
 // A run that was killed, or lost its power, leaves its temporary file
@@ -296,17 +383,27 @@ bool output_file::check_target(struct stat &old, bool &exists)
     return true;
 }
 
+// Creates the file in the directory that is open and locked, whatever may
+// have been renamed since on the way to it.
 bool output_file::create_temporary(const struct stat &old, bool exists)
 {
-    std::string name = temporary_prefix() + std::string(random_part, 'X');
-    std::string path = dir_path_ + "/" + name;
-    fd_ = mkostemp(path.data(), O_CLOEXEC);
-    if (fd_ < 0)
-        return fail("open", path, errno);
-    temp_name_ = path.substr(path.size() - name.size());
+    remove_temporary_on_signals();
+    signals_held held;
+    std::string prefix = temporary_prefix();
+    for (int tries = 0; fd_ < 0; ++tries) {
+        temp_name_ = prefix + random_letters();
+        fd_ = openat(dir_, temp_name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ < 0 && (errno != EEXIST || tries == 100)) {
+            int error = errno;
+            fail("open", temporary_path(), error);
+            temp_name_.clear();
+            return false;
+        }
+    }
     watch_temporary(dir_, temp_name_.c_str());
     if (!take_attributes(fd_, old, exists)) {
-        fail("fchmod", temporary_path(), errno);
+        int error = errno;
+        fail("fchmod", temporary_path(), error);
         discard();
         return false;
     }
@@ -325,8 +422,9 @@ void output_file::write_out(std::string_view text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            int error = n < 0 ? errno : ENOSPC;
             failed_ = true;
-            fail("write", temporary_path(), n < 0 ? errno : ENOSPC);
+            fail("write", temporary_path(), error);
         } else {
             text.remove_prefix(static_cast<std::size_t>(n));
         }
@@ -357,10 +455,14 @@ bool output_file::finish_writing()
     flush();
     if (failed_)
         return false;
-    if (fsync(fd_) != 0)
-        return fail("fsync", temporary_path(), errno);
-    if (close(std::exchange(fd_, -1)) != 0)
-        return fail("close", temporary_path(), errno);
+    if (fsync(fd_) != 0) {
+        int error = errno;
+        return fail("fsync", temporary_path(), error);
+    }
+    if (close(std::exchange(fd_, -1)) != 0) {
+        int error = errno;
+        return fail("close", temporary_path(), error);
+    }
     return true;
 }
 

@@ -71,7 +71,7 @@ class output_file
     void remove_leftovers();
     bool check_target(struct stat &old, bool &exists);
     bool create_temporary(const struct stat &old, bool exists);
-    bool fail(const char *step, std::string path, int error, const char *reason = nullptr);
+    bool fail(const char *step, const std::string &path, int error, const char *reason = nullptr);
     std::string temporary_path() const;
 
     void put_past_buffer(std::string_view text);

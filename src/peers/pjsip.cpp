@@ -16,6 +16,8 @@ struct endpoint_line {
     std::string_view key, value, suffix;
 };
 
+constexpr std::size_t no_line = -1;
+
 // What one row's sections are made of, gathered from its columns before
 // anything is written: the endpoint's name may come after its options.
 struct pjsip_row {
@@ -23,12 +25,12 @@ struct pjsip_row {
     std::string_view name_column; // the header column, empty when the row has none
     std::vector<endpoint_line> lines;
     std::string_view secret, md5secret, host;
-    bool qualifies = false;                         // the aor checks that the phone is there
-    bool dtls = false;                              // dtlsenable is true
-    bool sdes = false;                              // encryption is true
-    std::size_t media_line = pjsip_plan::no_column; // lines[media_line] is media_encryption
-    std::string codecs;                             // as in the chan_sip form
-    std::string_view untaken; // the first column whose value PJSIP does not take
+    bool qualifies = false;           // the aor checks that the phone is there
+    bool dtls = false;                // dtlsenable is true
+    bool sdes = false;                // encryption is true
+    std::size_t media_line = no_line; // lines[media_line] is media_encryption
+    std::string codecs;               // as in the chan_sip form
+    std::string_view untaken;         // the first column whose value PJSIP does not take
 };
 
 // Turns one non-empty value into endpoint lines or into what the other
@@ -460,7 +462,7 @@ refusal write_pjsip_row(output_file &out, const std::vector<column_plan> &plan, 
     if (refused.hazard != nullptr)
         return refused;
     pjsip.names.emplace(row.name);
-    if (row.media_line != pjsip_plan::no_column)
+    if (row.media_line != no_line)
         row.lines[row.media_line].value = row.dtls ? "dtls" : row.sdes ? "sdes" : "";
 
     std::string_view allowed = finish_codecs(row.codecs, v);

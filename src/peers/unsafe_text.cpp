@@ -6,10 +6,6 @@
 namespace
 {
 
-// What a text holds that would break a line, from harmless to worst: when a
-// text holds several, the worst is the one named.
-enum class text_fault { none, comment_marker, nul, line_break };
-
 // ";--" opens a block comment that hides every later line up to "--;", and
 // a stray "--;" makes the parser drop every later section. Both markers hold
 // a semicolon, so they are looked for only around one.
@@ -79,19 +75,14 @@ bool ends_a_key(std::string_view key)
 
 key_check check_key(std::string_view key)
 {
-    return {static_cast<unsigned char>(scan(key)), ends_a_key(key)};
+    return {scan(key), ends_a_key(key)};
 }
 
 const char *setting_hazard(const key_check &key, std::string_view value)
 {
-    if (const char *hazard = describe(std::max(text_fault(key.fault), scan(value))))
+    if (const char *hazard = describe(std::max(key.fault, scan(value))))
         return hazard;
     return key.ends_key ? "a character that ends a key" : nullptr;
-}
-
-const char *setting_hazard(std::string_view key, std::string_view value)
-{
-    return setting_hazard(check_key(key), value);
 }
 
 const char *header_hazard(std::string_view value)

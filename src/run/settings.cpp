@@ -123,6 +123,7 @@ settings_stream read_settings(db_settings &settings)
     if (st.st_mode & S_IWOTH) {
         std::printf("File: %s is writable by everyone; run chmod o-w %s.\n", path.c_str(),
                     path.c_str());
+        report_cause({"fstat", path, 0, "writable by everyone"});
         return nullptr;
     }
     if (!read_lines(in.get(), settings))
