@@ -107,8 +107,7 @@ void add_line(pjsip_row &row, std::string_view key, std::string_view value,
 
 bool copy(const pjsip_column &t, const column_plan &col, std::string_view value, pjsip_row &row)
 {
-    bool needs_context = col.takes_mailbox_context && value.find('@') == std::string_view::npos;
-    add_line(row, t.option, value, needs_context ? "@default" : "");
+    add_line(row, t.option, value, mailbox_context(col, value));
     return true;
 }
 

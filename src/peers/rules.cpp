@@ -77,6 +77,13 @@ std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names
     return plan;
 }
 
+std::string_view mailbox_context(const column_plan &col, std::string_view value)
+{
+    bool needs_context =
+        col.takes_mailbox_context && !value.empty() && value.find('@') == std::string_view::npos;
+    return needs_context ? "@default" : "";
+}
+
 void add_codec(std::string &codecs, const column_plan &col, std::string_view value)
 {
     if (column_match(value, "1")) {

@@ -83,6 +83,10 @@ struct refusal {
     std::string_view column;
 };
 
+// What follows a value on its line: "@default" for a mailbox of mode 0 that
+// names no context, else nothing.
+std::string_view mailbox_context(const column_plan &col, std::string_view value);
+
 // A row's codec list: each enabled codec followed by a comma.
 void add_codec(std::string &codecs, const column_plan &col, std::string_view value);
 

@@ -26,9 +26,7 @@ const char *write_setting(output_file &out, const column_plan &col, std::string_
         return nullptr;
     if (const char *hazard = setting_hazard(col.key_safety, value))
         return hazard;
-    bool needs_context =
-        col.takes_mailbox_context && !value.empty() && value.find('@') == std::string_view::npos;
-    put_setting(out, col.key, value, needs_context ? "@default" : "");
+    put_setting(out, col.key, value, mailbox_context(col, value));
     return nullptr;
 }
 
