@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <strings.h>
 
 #include "peers/output_file.h"
 #include "peers/peer_file.h"
@@ -40,14 +43,17 @@ bool has_comment_marker(std::string_view text)
 }
 
 // The PBX strips the blanks in front of a line, then a '[' makes it a
-// section and a '#' a directive; a '=' or ';' in a key moves or cuts it.
+// section, a '#' a directive and a '\' an escape; a '=' or ';' in a key
+// moves or cuts it, and a '+' at its end appends.
 bool ends_a_key(std::string_view key)
 {
     std::string_view stripped = key;
     while (!stripped.empty() && (stripped[0] == ' ' || stripped[0] == '\t' || stripped[0] == '\v' ||
                                  stripped[0] == '\f'))
         stripped.remove_prefix(1);
-    if (!stripped.empty() && (stripped[0] == '[' || stripped[0] == '#'))
+    if (!stripped.empty() && (stripped[0] == '[' || stripped[0] == '#' || stripped[0] == '\\'))
+        return true;
+    if (!key.empty() && key.back() == '+')
         return true;
     for (char c : key)
         if (c == '=' || c == ';')
@@ -55,8 +61,16 @@ bool ends_a_key(std::string_view key)
     return false;
 }
 
+std::size_t count(std::string_view text, char c)
+{
+    std::size_t n = 0;
+    for (char t : text)
+        n += t == c;
+    return n;
+}
+
 // The checks spelled out one search at a time.
-const char *plain_setting_hazard(std::string_view key, std::string_view value)
+const char *plain_setting_hazard(std::string_view key, std::string_view value, std::size_t suffix)
 {
     if (has_line_break(key) || has_line_break(value))
         return "a line break";
@@ -66,10 +80,12 @@ const char *plain_setting_hazard(std::string_view key, std::string_view value)
         return "a block comment marker";
     if (ends_a_key(key))
         return "a character that ends a key";
+    if (key.size() + 3 + value.size() + count(value, ';') + suffix >= 8191)
+        return "a line too long for the PBX";
     return nullptr;
 }
 
-const char *plain_header_hazard(std::string_view value)
+const char *plain_header_hazard(std::string_view value, std::string_view end)
 {
     if (has_line_break(value))
         return "a line break";
@@ -81,6 +97,10 @@ const char *plain_header_hazard(std::string_view value)
         return "a closing bracket";
     if (value.find(';') != std::string_view::npos)
         return "a semicolon";
+    if (1 + value.size() + end.size() - 1 >= 8191)
+        return "a line too long for the PBX";
+    if (value.size() == 6 && strncasecmp(value.data(), "webrtc", 6) == 0)
+        return "the name of the WebRTC template";
     return nullptr;
 }
 
@@ -89,10 +109,12 @@ bool same(const char *a, const char *b)
     return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
 }
 
-void check_hazards(std::string_view key, std::string_view value)
+void check_hazards(std::string_view key, std::string_view value, std::size_t suffix,
+                   std::string_view end)
 {
-    if (!same(setting_hazard(check_key(key), value), plain_setting_hazard(key, value)) ||
-        !same(header_hazard(value), plain_header_hazard(value)))
+    if (!same(setting_hazard(check_key(key), value, suffix),
+              plain_setting_hazard(key, value, suffix)) ||
+        !same(header_hazard(value, end), plain_header_hazard(value, end)))
         std::abort();
 }
 
@@ -113,23 +135,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         name_views.push_back(name);
     }
     std::vector<column_plan> plan = plan_columns(name_views, mode.chain, mode.shape);
-    pjsip_plan pjsip = plan_pjsip(plan, mode.chain);
+    // Names the other peer files would hold.
+    std::vector<section_names> elsewhere(1);
+    elsewhere[0].path = "other.conf";
+    elsewhere[0].text = in.ConsumeRandomLengthString(32);
+    elsewhere[0].names.push_back(elsewhere[0].text);
+    pjsip_plan pjsip = plan_pjsip(plan, mode.chain, elsewhere);
 
     // Never committed: the destructor removes the temporary file.
     output_file out(std::string(config_dir) + "/" + mode.file_name, 0);
     if (out.open() != output_file::opening::ready)
         std::abort();
-    std::vector<std::string> cells(names.size());
+    // Every row's texts stay, as the stored result's do for the whole run.
+    std::deque<std::vector<std::string>> rows;
     std::vector<const char *> values(names.size());
     std::vector<unsigned long> lengths(names.size());
     while (in.remaining_bytes() > 0) {
+        std::vector<std::string> &cells = rows.emplace_back(names.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
             bool null = in.ConsumeBool();
             cells[i] = in.ConsumeRandomLengthString(64);
             values[i] = null ? nullptr : cells[i].c_str();
             lengths[i] = null ? 0 : cells[i].size();
-            check_hazards(cells[i], cells[i]);
-            check_hazards(plan[i].key, cells[i]);
+            // Long enough that some lines reach the PBX's limit.
+            std::size_t padding = in.ConsumeBool() ? 8150 : 0;
+            check_hazards(cells[i], cells[i], padding, mode.shape.header_end);
+            check_hazards(plan[i].key, cells[i], padding, "]\n");
         }
         row_view row{values.data(), lengths.data()};
         refusal refused = form == peer_form::sip

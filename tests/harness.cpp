@@ -116,7 +116,7 @@ void make_table(const std::string &name, const std::vector<std::string> &columns
     sql("DROP TABLE IF EXISTS " + quoted_name(name));
     std::string create = "CREATE TABLE " + quoted_name(name) + " (";
     for (std::size_t i = 0; i < columns.size(); ++i)
-        create += (i ? ", " : "") + quoted_name(columns[i]) + " VARCHAR(255) NULL";
+        create += (i ? ", " : "") + quoted_name(columns[i]) + " TEXT NULL";
     sql(create + ") CHARACTER SET utf8mb4 COLLATE utf8mb4_bin");
     for (const auto &row : rows) {
         std::string insert = "INSERT INTO " + quoted_name(name) + " VALUES (";
@@ -242,4 +242,39 @@ void check_mode_case(const char *arg, const char *table, const char *file_name, 
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(config_path(file_name)), c.file);
     EXPECT_EQ(config_dir_entries(), (std::vector<std::string>{"peerloom.ini", file_name}));
+}
+
+const mode_target extension = {"0", "users_extension", "users_extension.conf", true};
+const mode_target horncell = {"1", "users_horncell", "users_horncell.conf", true};
+const mode_target webrtc = {"2", "users_webrtc", "users_webrtc.conf", false};
+
+const char previous[] = "[previous]\nsecret = kept\n";
+
+std::string console_head(const mode_target &m, std::size_t rows, std::size_t columns)
+{
+    return "Connection success!\n" +
+           (m.counts_rows ? "Recieved " + std::to_string(rows) + " rows\n" : std::string()) +
+           "field_count = " + std::to_string(columns) + "\n";
+}
+
+mode_t mode_of(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+void expect_failed_run(const mode_target &m, const std::string &console, const run_options &opts,
+                       const std::string &cause)
+{
+    std::string path = config_path(m.file);
+    write_file(path, previous);
+    chmod(path.c_str(), 0640);
+    std::vector<std::string> entries = config_dir_entries();
+    run_result r = run_program({m.arg}, opts);
+    EXPECT_EQ(r.out, console);
+    EXPECT_EQ(without_random_names(r.err), cause);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(path), previous);
+    EXPECT_EQ(mode_of(path), 0640u);
+    EXPECT_EQ(config_dir_entries(), entries);
 }

@@ -106,3 +106,25 @@ struct mode_case {
 // Runs mode `arg` over `table` filled as the case says and checks every byte
 // of the file, both streams and the exit status.
 void check_mode_case(const char *arg, const char *table, const char *file_name, const mode_case &c);
+
+// What a run writes and where, for tests of runs that fail.
+struct mode_target {
+    const char *arg, *table, *file;
+    bool counts_rows; // prints "Recieved N rows"
+};
+extern const mode_target extension, horncell, webrtc;
+
+// The console of a run up to its "field_count = N" line.
+std::string console_head(const mode_target &m, std::size_t rows, std::size_t columns);
+
+// The peer file that a failed run must leave as it was.
+extern const char previous[];
+
+// Permission bits of a file, or 0 when there is none.
+mode_t mode_of(const std::string &path);
+
+// Puts the previous file in place, runs the mode, and checks that the run
+// failed with `console` on standard output and `cause` on standard error,
+// left that file exactly as it was, and made or removed no other file.
+void expect_failed_run(const mode_target &m, const std::string &console,
+                       const run_options &opts = {}, const std::string &cause = "");

@@ -27,8 +27,8 @@ const mode_case extension_cases[] = {
        "yes", "rfc2833", "1", "1", "0"},
       {"2", "802", "peer", "", null, "", "ctx", "", "802@office", "10.0.0.2", "force_rport,comedia",
        "0", "INFO", "0", "0", "0"},
-      {"3", "803", null, "x", "0123abcd", null, null, null, null, null, "no", "2000", "inband", "1",
-       "", "0"}},
+      {"3", "803", null, "x", "0123456789ABCDEF0123456789abcdef", null, null, null, null,
+       "2001:DB8::5", "no", "2000", "inband", "1", "", "0"}},
      "[801]\ntype = endpoint\ncontext = from-internal\ncallerid = A\\;B\nmailboxes = 801@default\n"
      "force_rport = yes\nrewrite_contact = yes\nrtp_symmetric = yes\ndtmf_mode = rfc4733\n"
      "auth = 801\naors = 801\ndisallow = all\nallow = alaw,ulaw\n"
@@ -38,22 +38,26 @@ const mode_case extension_cases[] = {
      "rewrite_contact = yes\nrtp_symmetric = yes\ndtmf_mode = info\naors = 802\ndisallow = all\n"
      "[802]\ntype = aor\ncontact = sip:802@10.0.0.2\n"
      "[802]\ntype = identify\nendpoint = 802\nmatch = 10.0.0.2\n"
-     "[803]\ntype = endpoint\ndtmf_mode = inband\nauth = 803\naors = 803\ndisallow = all\n"
-     "allow = alaw,ulaw\n"
-     "[803]\ntype = auth\nauth_type = md5\nusername = 803\nmd5_cred = 0123abcd\n"
-     "[803]\ntype = aor\nmax_contacts = 1\nremove_existing = yes\nqualify_frequency = 60\n",
+     "[803]\ntype = endpoint\nforce_rport = no\ndtmf_mode = inband\nauth = 803\naors = 803\n"
+     "disallow = all\nallow = alaw,ulaw\n"
+     "[803]\ntype = auth\nauth_type = md5\nusername = 803\n"
+     "md5_cred = 0123456789abcdef0123456789abcdef\n"
+     "[803]\ntype = aor\ncontact = sip:803@[2001:DB8::5]\nqualify_frequency = 60\n"
+     "[803]\ntype = identify\nendpoint = 803\nmatch = 2001:DB8::5\n",
      left_out("_vmsecret") + warning},
     {"true/false words, media encryption where the first of its columns stands",
      {"_exten", "_encryption", "_fromuser", "_dtlsenable", "_directmedia", "_session-timers",
       "_t38pt_udptl", "_busylevel", "_videosupport", "_avpf", "_canreinvite"},
-     {{"801", "yes", "u1", "no", "no", "accept", "yes", "2", "yes", "On", null},
-      {"802", "no", "", "TRUE", "outgoing,nonat", "originate", "n", "", "no", "0", "update"},
+     {{"801", "yes", "u1", "no", "no", "accept", "yes", "002", "yes", "On", null},
+      {"802", "no", "", "TRUE", "outgoing,nonat", "originate", "n", "4294967295", "no", "0",
+       "update"},
       {"803", "NO", "", "", "Y", "refuse", "", "", "", "", ""}},
      bare("801", "media_encryption = sdes\nfrom_user = u1\ndirect_media = no\ntimers = yes\n"
                  "t38_udptl = yes\ndevice_state_busy_at = 2\nuse_avpf = yes\n") +
          bare("802", "media_encryption = dtls\ndirect_media = yes\n"
                      "disable_direct_media_on_nat = yes\ndirect_media_glare_mitigation = "
-                     "outgoing\ntimers = always\nt38_udptl = no\nmax_video_streams = 0\n"
+                     "outgoing\ntimers = always\nt38_udptl = no\n"
+                     "device_state_busy_at = 4294967295\nmax_video_streams = 0\n"
                      "use_avpf = no\ndirect_media = yes\ndirect_media_method = update\n") +
          bare("803", "direct_media = yes\ntimers = no\n"),
      warning + warning + warning},
@@ -70,15 +74,18 @@ const mode_case horncell_cases[] = {
      {{"7001", "fr", "acc", "example.org", "1", "2", "a", "b", "0.0.0.0/0", "10.0.0.0/8", "no",
        "/k/c.pem", "/k/ca.crt", "actpass", "yes", "true", "off", "auto_force_rport,auto_comedia",
        "no"},
-      {"7002", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "never", "0"}},
+      {"7002", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "never", "0"},
+      {"7003", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "comedia, no", ""},
+      {"7004", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "yes,NO", ""}},
      bare("7001", "language = fr\naccountcode = acc\nfrom_domain = example.org\ncall_group = 1\n"
                   "pickup_group = 2\nnamed_call_group = a\nnamed_pickup_group = b\n"
                   "deny = 0.0.0.0/0\npermit = 10.0.0.0/8\ndtls_verify = no\n"
                   "dtls_cert_file = /k/c.pem\ndtls_ca_file = /k/ca.crt\ndtls_setup = actpass\n"
                   "ice_support = yes\nforce_avp = yes\nrtp_symmetric = no\nforce_rport = yes\n"
                   "rewrite_contact = yes\nrtp_symmetric = yes\n") +
-         bare("7002"),
-     no_codecs + no_codecs},
+         bare("7002", "force_rport = no\n") + bare("7003", "force_rport = no\n") +
+         bare("7004", "force_rport = yes\nrewrite_contact = yes\nrtp_symmetric = yes\n"),
+     no_codecs + no_codecs + no_codecs + no_codecs},
     {"empty values write nothing; codec traces as in chan_sip",
      {"_exten", "_context", "_secret", "_callerid", "_alaw", "outbound_cid", "_transport"},
      {{"6001", "", "pw", null, "1", "x", "udp"}},

@@ -102,13 +102,48 @@ TEST(UnsafeText, NamesWhatWouldBreakTheFile)
         {"a;b", "v", "a character that ends a key", none},
         {"a[b#", "v", none, none},
         {"[x\n", "v", "a line break", none}, // the existing reasons come first
+        {" \\ x", "v", "a character that ends a key", none},
+        {"\\[", "v", "a character that ends a key", none},
+        {"a+", "v", "a character that ends a key", none},
+        {"a\\b+c", "v", none, none},
+        {"secret", "WebRTC", none, "the name of the WebRTC template"},
+        {"secret", "webrtc2", none, none},
     };
     for (const hazard_case &c : cases) {
         const char *setting = setting_hazard(check_key(c.key), c.value);
-        const char *header = header_hazard(c.value);
+        const char *header = header_hazard(c.value, "]\n");
         EXPECT_STREQ(setting, c.setting) << c.key << " = " << c.value;
         EXPECT_STREQ(header, c.header) << "[" << c.value << "]";
     }
+}
+
+// The PBX skips a line of 8191 bytes or more before its line feed; a line
+// is measured as written, escapes, suffix and header ending included.
+TEST(UnsafeText, LinesThePbxWouldSkip)
+{
+    const char *too_long = "a line too long for the PBX";
+    const std::string fits(8181, 'v'), over(8182, 'v'), escaped = std::string(8180, 'v') + ";";
+    const struct {
+        std::string_view key, value;
+        std::size_t suffix;
+        const char *hazard;
+    } settings[] = {
+        {"secret", fits, 0, nullptr}, // 6 + 3 + 8181 = 8190 bytes
+        {"secret", over, 0, too_long},
+        {"secret", escaped, 0, too_long}, // "\;" is two bytes
+        {"mailbox", std::string_view(fits).substr(9), 8, nullptr},
+        {"mailbox", std::string_view(fits).substr(8), 8, too_long},
+        {"secret", over + "\n", 0, "a line break"}, // a broken line is named first
+    };
+    for (const auto &c : settings)
+        EXPECT_STREQ(setting_hazard(check_key(c.key), c.value, c.suffix), c.hazard)
+            << c.key << " " << c.value.size();
+
+    const std::string name(8188, 'n');
+    EXPECT_EQ(header_hazard(name, "]\n"), nullptr); // "[" + 8188 + "]"
+    EXPECT_STREQ(header_hazard(name + "n", "]\n"), too_long);
+    EXPECT_STREQ(header_hazard(name.substr(7), "](webrtc)\n"), too_long);
+    EXPECT_EQ(header_hazard(name.substr(8), "](webrtc)\n"), nullptr);
 }
 
 } // namespace

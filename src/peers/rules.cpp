@@ -4,11 +4,6 @@
 #include <cstring>
 #include <strings.h>
 
-#include "db/database.h"
-#include "peers/output_file.h"
-#include "peers/pjsip.h"
-#include "peers/sip.h"
-
 namespace
 {
 
@@ -25,21 +20,6 @@ rule_kind classify(std::string_view name, const rule_chain &chain)
         if (column_match(name, r.keyword))
             return r.kind;
     return rule_kind::setting;
-}
-
-std::vector<std::string_view> result_column_names()
-{
-    std::vector<std::string_view> names(column_count());
-    rewind_columns();
-    for (std::string_view &name : names)
-        name = next_column_name();
-    return names;
-}
-
-void refuse(unsigned long row, std::string_view column, const char *hazard, const output_file &out)
-{
-    std::printf("Row %lu column %.*s holds %s,%s is left unchanged.\n", row,
-                static_cast<int>(column.size()), column.data(), hazard, out.path().c_str());
 }
 
 } // namespace
@@ -105,28 +85,4 @@ std::string_view finish_codecs(std::string &codecs, const variant &v)
     if (v.traces_codecs)
         std::printf("codecs = %s\n", codecs.c_str());
     return codecs;
-}
-
-int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form)
-{
-    std::vector<std::string_view> names = result_column_names();
-    std::printf("field_count = %d\n", static_cast<int>(names.size()));
-    std::vector<column_plan> plan = plan_columns(names, chain, v);
-    pjsip_plan pjsip;
-    if (form == peer_form::pjsip)
-        pjsip = plan_pjsip(plan, chain);
-
-    // After a failed write the walk goes on, writing nothing more, so that
-    // the console shows every row whatever the point of failure; committing
-    // the file then reports it.
-    for (unsigned long row = 1; next_row() != nullptr; ++row) {
-        row_view cells{exten_row, row_lengths()};
-        refusal refused = form == peer_form::sip ? write_sip_row(out, plan, cells, v)
-                                                 : write_pjsip_row(out, plan, cells, v, pjsip);
-        if (refused.hazard != nullptr) {
-            refuse(row, refused.column, refused.hazard, out);
-            return -1;
-        }
-    }
-    return 0;
 }

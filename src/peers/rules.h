@@ -6,9 +6,7 @@
 
 #include "peers/unsafe_text.h"
 
-class output_file;
-
-// What a column does in every row.
+// What a column does in every row, whichever form the file takes.
 enum class rule_kind {
     skip,    // writes nothing
     header,  // its value names the section: "[value]"
@@ -81,6 +79,13 @@ struct row_view {
 struct refusal {
     const char *hazard = nullptr; // null when the row was written
     std::string_view column;
+    std::string_view file; // the other peer file the hazard names, if it names one
+
+    refusal() = default;
+    refusal(const char *hazard, std::string_view column, std::string_view file = {})
+        : hazard(hazard), column(column), file(file)
+    {
+    }
 };
 
 // What follows a value on its line: "@default" for a mailbox of mode 0 that
@@ -93,8 +98,3 @@ void add_codec(std::string &codecs, const column_plan &col, std::string_view val
 // Prints the row's codec lines on the console and returns the list for the
 // allow line, without its trailing comma.
 std::string_view finish_codecs(std::string &codecs, const variant &v);
-
-// Writes one section per row of the stored result into `out`, in the given
-// form. Returns 0, or -1 after refusing a row whose text would break the
-// file. A failed write is left for committing the file to report.
-int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form);

@@ -12,7 +12,7 @@ namespace
 // Writes the header line; returns why it may not, or null.
 const char *write_header(output_file &out, std::string_view value, const variant &v)
 {
-    if (const char *hazard = header_hazard(value))
+    if (const char *hazard = header_hazard(value, v.header_end))
         return hazard;
     put_header(out, value, v.header_end);
     return nullptr;
@@ -24,9 +24,10 @@ const char *write_setting(output_file &out, const column_plan &col, std::string_
 {
     if (value.empty() && !col.keeps_empty)
         return nullptr;
-    if (const char *hazard = setting_hazard(col.key_safety, value))
+    std::string_view suffix = mailbox_context(col, value);
+    if (const char *hazard = setting_hazard(col.key_safety, value, suffix.size()))
         return hazard;
-    put_setting(out, col.key, value, mailbox_context(col, value));
+    put_setting(out, col.key, value, suffix);
     return nullptr;
 }
 

@@ -4,6 +4,8 @@
 
 #include "peers/rules.h"
 
+class output_file;
+
 // The chan_sip form: a row is one section, "[exten]" where the header column
 // stands, a "key = value" line for each setting column in column order, and
 // the codec pair "disallow = all" and "allow = list".

@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <strings.h>
 
 namespace
 {
+
+// The PBX reads a file through a buffer of 8192 bytes: a line of 8191 bytes
+// or more before its line feed is skipped with a warning, and the lines
+// after it then fall into whatever section is open.
+constexpr std::size_t longest_line = 8190;
 
 // ";--" opens a block comment that hides every later line up to "--;", and
 // a stray "--;" makes the parser drop every later section. Both markers hold
@@ -23,23 +29,31 @@ constexpr std::array<bool, 256> suspect_bytes = [] {
     return suspect;
 }();
 
+struct scanned {
+    text_fault fault = text_fault::none;
+    std::size_t semicolons = 0; // each is written "\;", one byte longer
+};
+
 // One pass over the text, as this runs for every cell of every row.
-text_fault scan(std::string_view text)
+scanned scan(std::string_view text)
 {
-    text_fault found = text_fault::none;
+    scanned found;
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (!suspect_bytes[static_cast<unsigned char>(c)])
             continue;
         // A line break ends the line early: what follows becomes lines of its own.
         if (c == '\n' || c == '\r')
-            return text_fault::line_break;
+            return {text_fault::line_break, found.semicolons};
         // The PBX reads a line as a C string: a NUL byte cuts the value
         // short, and a shorter secret still registers.
-        if (c == '\0')
-            found = text_fault::nul;
-        else if (found == text_fault::none && comment_marker_at(text, i))
-            found = text_fault::comment_marker;
+        if (c == '\0') {
+            found.fault = text_fault::nul;
+            continue;
+        }
+        ++found.semicolons;
+        if (found.fault == text_fault::none && comment_marker_at(text, i))
+            found.fault = text_fault::comment_marker;
     }
     return found;
 }
@@ -61,33 +75,60 @@ const char *describe(text_fault fault)
 
 // The PBX strips blanks from both ends of a line before it looks at it, so
 // a key that starts with '[' makes the line a section header, one that
-// starts with '#' a directive such as #include, and a '=' moves the split
-// between key and value. A plain ';' would end the line there.
+// starts with '#' a directive such as #include, and one that starts with
+// '\' an escape, which before a blank makes the PBX stop reading the file.
+// A '=' moves the split between key and value, a plain ';' ends the line
+// there, and a '+' at the end of a key turns "key+=" into an append to the
+// previous value.
 bool ends_a_key(std::string_view key)
 {
     std::size_t first = key.find_first_not_of(" \t\v\f");
-    if (first != std::string_view::npos && (key[first] == '[' || key[first] == '#'))
+    if (first != std::string_view::npos &&
+        (key[first] == '[' || key[first] == '#' || key[first] == '\\'))
         return true;
-    return key.find('=') != std::string_view::npos || key.find(';') != std::string_view::npos;
+    if (!key.empty() && key.back() == '+')
+        return true;
+    return key.find_first_of("=;") != std::string_view::npos;
+}
+
+const char *too_long(std::size_t line_size)
+{
+    return line_size > longest_line ? "a line too long for the PBX" : nullptr;
+}
+
+// The PBX finds the template a section inherits from by its name, in any
+// letter case, and takes the first section of that name, template or not:
+// a peer of that name would become every WebRTC peer's parent.
+bool names_the_template(std::string_view value)
+{
+    return value.size() == 6 && strncasecmp(value.data(), "webrtc", 6) == 0;
 }
 
 } // namespace
 
 key_check check_key(std::string_view key)
 {
-    return {scan(key), ends_a_key(key)};
+    return {scan(key).fault, ends_a_key(key), key.size()};
 }
 
-const char *setting_hazard(const key_check &key, std::string_view value)
+const char *setting_hazard(const key_check &key, std::string_view value, std::size_t suffix_size)
 {
-    if (const char *hazard = describe(std::max(key.fault, scan(value))))
+    scanned text = scan(value);
+    if (const char *hazard = describe(std::max(key.fault, text.fault)))
         return hazard;
-    return key.ends_key ? "a character that ends a key" : nullptr;
+    if (key.ends_key)
+        return "a character that ends a key";
+    return too_long(key.size + 3 + value.size() + text.semicolons + suffix_size);
 }
 
-const char *header_hazard(std::string_view value)
+const char *text_hazard(std::string_view value)
 {
-    if (const char *hazard = describe(scan(value)))
+    return describe(scan(value).fault);
+}
+
+const char *header_hazard(std::string_view value, std::string_view end)
+{
+    if (const char *hazard = text_hazard(value))
         return hazard;
     // "]" would end the section name early, and the rest could make the
     // section a template or inherit from another; ";" cuts the header short.
@@ -95,5 +136,7 @@ const char *header_hazard(std::string_view value)
         return "a closing bracket";
     if (value.find(';') != std::string_view::npos)
         return "a semicolon";
-    return nullptr;
+    if (const char *hazard = too_long(1 + value.size() + end.size() - 1))
+        return hazard;
+    return names_the_template(value) ? "the name of the WebRTC template" : nullptr;
 }

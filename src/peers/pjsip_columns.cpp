@@ -1,0 +1,315 @@
+#include "peers/pjsip_columns.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <strings.h>
+
+namespace
+{
+
+bool same_word(std::string_view text, const char *word)
+{
+    return text.size() == std::strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
+}
+
+bool is_number(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+enum class truth { yes, no, neither };
+
+// True and false as the PBX reads them.
+truth read_truth(std::string_view value)
+{
+    for (const char *word : {"yes", "true", "on", "1", "y", "t"})
+        if (same_word(value, word))
+            return truth::yes;
+    for (const char *word : {"no", "false", "off", "0", "n", "f"})
+        if (same_word(value, word))
+            return truth::no;
+    return truth::neither;
+}
+
+// Calls `take` with each word of a comma-separated list, blanks around it
+// cut; false as soon as `take` refuses one.
+template <typename F> bool each_word(std::string_view list, F take)
+{
+    for (;;) {
+        std::size_t comma = list.find(',');
+        std::string_view word = list.substr(0, comma);
+        std::size_t first = word.find_first_not_of(" \t");
+        word = first == std::string_view::npos
+                   ? std::string_view()
+                   : word.substr(first, word.find_last_not_of(" \t") - first + 1);
+        if (!take(word))
+            return false;
+        if (comma == std::string_view::npos)
+            return true;
+        list.remove_prefix(comma + 1);
+    }
+}
+
+bool copy(const pjsip_column &t, const column_plan &col, std::string_view value, pjsip_row &row)
+{
+    add_line(row, t.option, value, mailbox_context(col, value));
+    return true;
+}
+
+bool from_user(const pjsip_column &t, const column_plan &col, std::string_view value,
+               pjsip_row &row)
+{
+    return is_from_user(value) && copy(t, col, value, row);
+}
+
+bool uint32(const pjsip_column &t, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    std::string_view written;
+    if (!read_uint32(value, written))
+        return false;
+    add_line(row, t.option, written);
+    return true;
+}
+
+bool true_or_false(const pjsip_column &t, const column_plan &, std::string_view value,
+                   pjsip_row &row)
+{
+    truth said = read_truth(value);
+    if (said == truth::neither)
+        return false;
+    if (const char *written = said == truth::yes ? t.if_true : t.if_false)
+        add_line(row, t.option, written);
+    return true;
+}
+
+bool one_of(const pjsip_column &t, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    for (const word_pair *w = t.words; w->word != nullptr; ++w) {
+        if (same_word(value, w->word)) {
+            add_line(row, t.option, w->written);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ignore(const pjsip_column &, const column_plan &, std::string_view, pjsip_row &)
+{
+    return true;
+}
+
+bool host(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    row.host = value;
+    row.host_is = read_host(value);
+    return row.host_is != host_kind::refused;
+}
+
+bool secret(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    row.secret = value;
+    return true;
+}
+
+// The PBX hashes a challenge with the credential as it is written, and
+// phones hash in lower case.
+bool md5secret(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    if (!is_md5_digest(value))
+        return false;
+    row.md5secret.assign(value);
+    std::transform(row.md5secret.begin(), row.md5secret.end(), row.md5secret.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return true;
+}
+
+bool qualify(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    bool zero = is_number(value) && value.find_first_not_of('0') == std::string_view::npos;
+    if (same_word(value, "yes") || (is_number(value) && !zero)) {
+        row.qualifies = true;
+        return true;
+    }
+    return same_word(value, "no") || zero;
+}
+
+// chan_sip's nat words, any of them in a comma-separated list, and the
+// endpoint options that do the same. As in chan_sip, the first "yes" or
+// "no" decides alone. PJSIP forces rport unless told not to, where chan_sip's
+// "no" turns it off.
+bool nat(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    bool rport = false, symmetric = false, decided = false, off = false;
+    bool taken = each_word(value, [&](std::string_view word) {
+        bool yes = same_word(word, "yes");
+        bool no = same_word(word, "no") || same_word(word, "never");
+        bool forces = same_word(word, "force_rport") || same_word(word, "auto_force_rport");
+        bool comedia = same_word(word, "comedia") || same_word(word, "auto_comedia");
+        if (!yes && !no && !forces && !comedia)
+            return false;
+        if (decided)
+            return true;
+        if (yes || no) {
+            decided = true;
+            rport = symmetric = yes;
+            off = no;
+        }
+        rport |= forces;
+        symmetric |= comedia;
+        return true;
+    });
+    if (!taken)
+        return false;
+    if (rport) {
+        add_line(row, "force_rport", "yes");
+        add_line(row, "rewrite_contact", "yes");
+    }
+    if (off)
+        add_line(row, "force_rport", "no");
+    if (symmetric)
+        add_line(row, "rtp_symmetric", "yes");
+    return true;
+}
+
+// Yes or no, or a comma-separated list of the ways direct media is allowed,
+// each of which allows it.
+bool direct_media(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    truth said = read_truth(value);
+    if (said != truth::neither) {
+        add_line(row, "direct_media", said == truth::yes ? "yes" : "no");
+        return true;
+    }
+    bool nonat = false, update = false, outgoing = false;
+    bool taken = each_word(value, [&](std::string_view word) {
+        if (same_word(word, "nonat"))
+            nonat = true;
+        else if (same_word(word, "update"))
+            update = true;
+        else if (same_word(word, "outgoing"))
+            outgoing = true;
+        else
+            return false;
+        return true;
+    });
+    if (!taken)
+        return false;
+    add_line(row, "direct_media", "yes");
+    if (nonat)
+        add_line(row, "disable_direct_media_on_nat", "yes");
+    if (update)
+        add_line(row, "direct_media_method", "update");
+    if (outgoing)
+        add_line(row, "direct_media_glare_mitigation", "outgoing");
+    return true;
+}
+
+bool read_flag(std::string_view value, bool &flag)
+{
+    truth said = read_truth(value);
+    if (said == truth::yes)
+        flag = true;
+    return said != truth::neither;
+}
+
+// encryption and dtlsenable make one media_encryption line together, dtls
+// winning; its place is kept where the first of the two columns stands.
+bool encryption(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    return read_flag(value, row.sdes);
+}
+
+bool dtlsenable(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    return read_flag(value, row.dtls);
+}
+
+const word_pair dtmf_modes[] = {
+    {"rfc2833", "rfc4733"}, {"inband", "inband"}, {"info", "info"}, {"auto", "auto"}, {}};
+const word_pair session_timers[] = {
+    {"accept", "yes"}, {"originate", "always"}, {"refuse", "no"}, {}};
+
+// Every column the PJSIP form writes.
+const pjsip_column pjsip_columns[] = {
+    {"type", ignore}, // every row gets all its sections whatever its type
+    {"host", host},
+    {"secret", secret},
+    {"md5secret", md5secret},
+    {"context", copy, "context"},
+    {"callerid", copy, "callerid"},
+    {"language", copy, "language"},
+    {"accountcode", copy, "accountcode"},
+    {"mailbox", copy, "mailboxes"},
+    {"fromuser", from_user, "from_user"},
+    {"fromdomain", copy, "from_domain"},
+    {"callgroup", copy, "call_group"},
+    {"pickupgroup", copy, "pickup_group"},
+    {"namedcallgroup", copy, "named_call_group"},
+    {"namedpickupgroup", copy, "named_pickup_group"},
+    {"deny", copy, "deny"},
+    {"permit", copy, "permit"},
+    {"nat", nat},
+    {"qualify", qualify},
+    {"dtmfmode", one_of, "dtmf_mode", nullptr, nullptr, dtmf_modes},
+    {"directmedia", direct_media},
+    {"canreinvite", direct_media},
+    {"encryption", encryption},
+    {"dtlsenable", dtlsenable},
+    {"avpf", true_or_false, "use_avpf", "yes", "no"},
+    {"force_avp", true_or_false, "force_avp", "yes", "no"},
+    {"icesupport", true_or_false, "ice_support", "yes", "no"},
+    {"rtp_symmetric", true_or_false, "rtp_symmetric", "yes", "no"},
+    {"dtlsverify", copy, "dtls_verify"},
+    {"dtlscertfile", copy, "dtls_cert_file"},
+    {"dtlscafile", copy, "dtls_ca_file"},
+    {"dtlssetup", copy, "dtls_setup"},
+    {"session-timers", one_of, "timers", nullptr, nullptr, session_timers},
+    {"t38pt_udptl", true_or_false, "t38_udptl", "yes", "no"},
+    {"busylevel", uint32, "device_state_busy_at"},
+    {"videosupport", true_or_false, "max_video_streams", nullptr, "0"},
+};
+
+} // namespace
+
+void pjsip_row::clear()
+{
+    name = name_column = secret = host = untaken = {};
+    lines.clear();
+    md5secret.clear();
+    host_is = host_kind::dynamic;
+    qualifies = dtls = sdes = false;
+    media_line = no_line;
+    codecs.clear();
+}
+
+const pjsip_column *find_translation(std::string_view key)
+{
+    for (const pjsip_column &t : pjsip_columns)
+        if (same_word(key, t.column))
+            return &t;
+    return nullptr;
+}
+
+bool sets_media_encryption(const pjsip_column &t)
+{
+    return t.translate == encryption || t.translate == dtlsenable;
+}
+
+const char *value_line_key(const pjsip_column &t)
+{
+    if (t.translate == copy || t.translate == from_user)
+        return t.option;
+    if (t.translate == secret)
+        return "password";
+    if (t.translate == md5secret)
+        return "md5_cred";
+    if (t.translate == host)
+        return "match";
+    return nullptr;
+}
+
+void add_line(pjsip_row &row, std::string_view key, std::string_view value, std::string_view suffix)
+{
+    row.lines.push_back({key, value, suffix});
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "peers/pjsip_values.h"
+#include "peers/rules.h"
+
+// How the setting columns of a table become PJSIP options: one table
+// (pjsip_columns.cpp), a row for each column the form writes, found by the
+// column's key in any letter case.
+
+// One line of the endpoint section, the value written with `suffix`.
+struct endpoint_line {
+    std::string_view key, value, suffix;
+};
+
+// What one row's sections are made of, gathered from its columns before
+// anything is written: the row's name may come after its options. One is
+// kept for the whole result and cleared for every row.
+struct pjsip_row {
+    static constexpr std::size_t no_line = -1;
+
+    std::string_view name;
+    std::string_view name_column; // the header column, empty when the row has none
+    std::vector<endpoint_line> lines;
+    std::string_view secret;
+    std::string md5secret; // in lower case, as the PBX compares it
+    std::string_view host;
+    host_kind host_is = host_kind::dynamic;
+    bool qualifies = false;           // the aor checks that the phone is there
+    bool dtls = false;                // dtlsenable is true
+    bool sdes = false;                // encryption is true
+    std::size_t media_line = no_line; // lines[media_line] is media_encryption
+    std::string codecs;               // as in the chan_sip form
+    std::string_view untaken;         // the first column whose value PJSIP does not take
+    std::string contact;              // the aor's contact for a fixed host
+
+    void clear();
+};
+
+struct pjsip_column;
+
+// Turns one non-empty value into endpoint lines or into what the other
+// sections need; false for a value that the PBX would not take as meant.
+using translator = bool (*)(const pjsip_column &, const column_plan &, std::string_view value,
+                            pjsip_row &);
+
+struct word_pair {
+    const char *word, *written;
+};
+
+struct pjsip_column {
+    const char *column; // the column's key, that is its name less the first character
+    translator translate;
+    const char *option = nullptr;     // the endpoint option it writes
+    const char *if_true = nullptr;    // a true/false column's value for true; null: no line
+    const char *if_false = nullptr;   // and for false
+    const word_pair *words = nullptr; // a column of words: each word and what it writes
+};
+
+// The translation of the column with this key, or null when PJSIP has none.
+const pjsip_column *find_translation(std::string_view key);
+
+// Whether the column is one of the two that make the media_encryption line.
+bool sets_media_encryption(const pjsip_column &t);
+
+// The key of the line that carries the column's value as it stands, or
+// null where the value only chooses what is written.
+const char *value_line_key(const pjsip_column &t);
+
+// Adds a line to the endpoint section.
+void add_line(pjsip_row &row, std::string_view key, std::string_view value,
+              std::string_view suffix = {});

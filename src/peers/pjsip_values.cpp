@@ -1,0 +1,116 @@
+#include "peers/pjsip_values.h"
+
+#include <arpa/inet.h>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+namespace
+{
+
+// The PBX keeps the first 79 bytes of a section name, but references to it
+// whole: a longer name would point at no object.
+constexpr std::size_t longest_name = 79;
+
+// The PBX refuses a contact whose host, without a port, is longer than this
+// (the SIP stack's 128-byte host name, less one, less "_sips.tcp.").
+constexpr std::size_t longest_host = 117;
+
+// Bytes that may stand in a set, looked up one per byte.
+using byte_set = std::array<bool, 256>;
+
+constexpr byte_set set_of(const char *marks)
+{
+    byte_set in{};
+    for (int c = 0; c < 256; ++c)
+        in[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    for (; *marks != '\0'; ++marks)
+        in[static_cast<unsigned char>(*marks)] = true;
+    return in;
+}
+
+bool all_in(std::string_view text, const byte_set &set)
+{
+    for (char c : text)
+        if (!set[static_cast<unsigned char>(c)])
+            return false;
+    return true;
+}
+
+// The user part of a SIP URI carries letters, digits, the unreserved marks
+// and the user-unreserved ones unescaped (RFC 3261, 25.1). Of those the PBX
+// splits references on ',' and cuts lines at ';', so neither may stand in a
+// name; a blank, '%' (an escape), '@', ':' and every other byte would be
+// escaped or end the user part.
+constexpr byte_set name_bytes = set_of("-_.!~*'()&=+$?/");
+
+// What the PBX's from_user option accepts.
+constexpr byte_set from_user_bytes = set_of("-._~%!$&'()*+,;=:");
+
+constexpr byte_set host_name_bytes = set_of("-.");
+
+std::string zero_terminated(std::string_view text)
+{
+    return std::string(text);
+}
+
+// Letters, digits, '-' and '.', in labels that are not empty; and not a
+// number that the resolver would read as an address ("10.1", "0x7f",
+// "2130706433" are all IPv4 addresses to it).
+bool is_host_name(std::string_view host)
+{
+    if (!all_in(host, host_name_bytes) || host.front() == '.' || host.back() == '.' ||
+        host.find("..") != std::string_view::npos)
+        return false;
+    in_addr address;
+    return inet_aton(zero_terminated(host).c_str(), &address) == 0;
+}
+
+} // namespace
+
+host_kind read_host(std::string_view host)
+{
+    if (host.empty() || (host.size() == 7 && strncasecmp(host.data(), "dynamic", 7) == 0))
+        return host_kind::dynamic;
+    if (host.size() > longest_host)
+        return host_kind::refused;
+    std::string text = zero_terminated(host);
+    unsigned char address[16];
+    if (inet_pton(AF_INET, text.c_str(), address) == 1)
+        return host_kind::ipv4;
+    if (inet_pton(AF_INET6, text.c_str(), address) == 1)
+        return host_kind::ipv6;
+    return is_host_name(host) ? host_kind::name : host_kind::refused;
+}
+
+bool pjsip_keeps_name(std::string_view name)
+{
+    return name.size() <= longest_name && all_in(name, name_bytes);
+}
+
+bool is_md5_digest(std::string_view value)
+{
+    if (value.size() != 32)
+        return false;
+    for (char c : value)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+bool is_from_user(std::string_view value)
+{
+    return all_in(value, from_user_bytes);
+}
+
+bool read_uint32(std::string_view value, std::string_view &written)
+{
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    std::size_t first = value.find_first_not_of('0');
+    written =
+        first == std::string_view::npos ? value.substr(value.size() - 1) : value.substr(first);
+    return written.size() < 10 || (written.size() == 10 && written <= "4294967295");
+}

@@ -1,0 +1,55 @@
+#include "peers/row_walk.h"
+
+#include <cstdio>
+
+#include "db/database.h"
+#include "peers/output_file.h"
+#include "peers/pjsip.h"
+#include "peers/sip.h"
+
+namespace
+{
+
+std::vector<std::string_view> result_column_names()
+{
+    std::vector<std::string_view> names(column_count());
+    rewind_columns();
+    for (std::string_view &name : names)
+        name = next_column_name();
+    return names;
+}
+
+void refuse(unsigned long row, const refusal &refused, const output_file &out)
+{
+    std::printf("Row %lu column %.*s holds %s%s%.*s,%s is left unchanged.\n", row,
+                static_cast<int>(refused.column.size()), refused.column.data(), refused.hazard,
+                refused.file.empty() ? "" : " ", static_cast<int>(refused.file.size()),
+                refused.file.data(), out.path().c_str());
+}
+
+} // namespace
+
+int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form,
+                   const std::vector<section_names> &elsewhere)
+{
+    std::vector<std::string_view> names = result_column_names();
+    std::printf("field_count = %d\n", static_cast<int>(names.size()));
+    std::vector<column_plan> plan = plan_columns(names, chain, v);
+    pjsip_plan pjsip;
+    if (form == peer_form::pjsip)
+        pjsip = plan_pjsip(plan, chain, elsewhere);
+
+    // After a failed write the walk goes on, writing nothing more, so that
+    // the console shows every row whatever the point of failure; committing
+    // the file then reports it.
+    for (unsigned long row = 1; next_row() != nullptr; ++row) {
+        row_view cells{exten_row, row_lengths()};
+        refusal refused = form == peer_form::sip ? write_sip_row(out, plan, cells, v)
+                                                 : write_pjsip_row(out, plan, cells, v, pjsip);
+        if (refused.hazard != nullptr) {
+            refuse(row, refused, out);
+            return -1;
+        }
+    }
+    return 0;
+}
