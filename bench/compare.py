@@ -1,11 +1,19 @@
 #!/usr/bin/env python3
-"""Times peerloom against the stock client on the same query, mode by mode.
+"""Times peerloom against the stock client and against the floor, mode by mode.
 
-Usage: compare.py PEERLOOM CONFIG_DIR CLIENT_ARGV...
+Usage: compare.py PEERLOOM FLOOR CONFIG_DIR HOST USER PASSWORD DATABASE -- CLIENT_ARGV...
 
-Both programs run alternately, after one warm-up run each, so that drifts
-of the machine hit both alike. Each run's wall time is taken around the
-child with a monotonic clock (GNU time's %e has only 10 ms resolution), and
+For each form of peer file (chan_sip, then PJSIP with `driver = pjsip`) and
+each mode, four runs take turns, after one warm-up round, so that drifts of
+the machine hit them alike:
+- peerloom replacing its file: the file on disk differs from the table in
+  its last byte, so that the whole file is read back and replaced;
+- peerloom with the file already as the table says (left alone);
+- the stock client writing the query's result into a file;
+- the floor: connect, query and store the result, then write the bytes of
+  peerloom's file to a new file, sync it, rename it and sync the directory,
+  the least a safe replacement can cost.
+Each run's wall time is taken around the child with a monotonic clock, and
 its peak resident memory is the one wait4 reports for that child alone.
 """
 import os
@@ -18,6 +26,7 @@ MODES = [
     ("1", "users_horncell"),
     ("2", "users_webrtc"),
 ]
+FORMS = [("chan_sip", ""), ("pjsip", "driver = pjsip\n")]
 RUNS = 5
 
 
@@ -33,34 +42,66 @@ def run(argv, stdout_path):
     return elapsed, usage.ru_maxrss
 
 
-def compare(peerloom, config_dir, client, mode, table):
+def change_last_byte(path):
+    """Makes the peer file differ from what the table says, in place."""
+    with open(path, "r+b") as f:
+        f.seek(-2, os.SEEK_END)
+        byte = f.read(1)
+        f.seek(-2, os.SEEK_END)
+        f.write(b"#" if byte != b"#" else b"%")
+
+
+def compare(programs, config_dir, mode, table):
     query = f"SELECT * from {table} order by _exten asc"
-    ours = [peerloom, mode]
-    theirs = client + ["--batch", "-e", query]
-    client_file = os.path.join(config_dir, f"{table}.client.tsv")
-    samples = {"peerloom": [], "client": []}
+    conf = os.path.join(config_dir, f"{table}.conf")
+    argv = {
+        "replaced": [programs["peerloom"], mode],
+        "unchanged": [programs["peerloom"], mode],
+        "client": programs["client"] + ["--batch", "-e", query],
+        "floor": [programs["floor"], *programs["db"], query, conf,
+                  os.path.join(config_dir, f"{table}.floor.conf")],
+    }
+    outputs = {"client": os.path.join(config_dir, f"{table}.client.tsv")}
+    run(argv["replaced"], os.devnull)  # the file the first round changes
+    samples = {name: [] for name in argv}
     for i in range(RUNS + 1):
-        p = run(ours, os.devnull)
-        c = run(theirs, client_file)
-        if i > 0:  # the first pair warms the server's and the kernel's caches
-            samples["peerloom"].append(p)
-            samples["client"].append(c)
-    return {name: (statistics.median(s[0] for s in runs), statistics.median(s[1] for s in runs))
-            for name, runs in samples.items()}
+        for name, command in argv.items():
+            if name == "replaced":
+                change_last_byte(conf)
+            sample = run(command, outputs.get(name, os.devnull))
+            if i > 0:  # the first round warms the server's and the kernel's caches
+                samples[name].append(sample)
+    medians = {name: (statistics.median(s[0] for s in runs), statistics.median(s[1] for s in runs))
+               for name, runs in samples.items()}
+    return medians, os.path.getsize(conf)
+
+
+def write_settings(config_dir, db, extra):
+    host, user, password, database = db
+    path = os.path.join(config_dir, "peerloom.ini")
+    with open(path, "w") as f:
+        f.write(f"dbserverip = {host}\ndbuser = {user}\ndbpasswd = {password}\n"
+                f"dbname = {database}\n{extra}")
+    os.chmod(path, 0o600)
 
 
 def main():
-    peerloom, config_dir, *client = sys.argv[1:]
+    args = sys.argv[1:]
+    split = args.index("--")
+    peerloom, floor, config_dir, *db = args[:split]
+    programs = {"peerloom": peerloom, "floor": floor, "db": db, "client": args[split + 1:]}
     print(f"median of {RUNS} runs after a warm-up; wall time in ms, peak RSS in KiB")
-    print(f"{'mode':<18}{'peerloom':>16}{'client':>16}{'ratio':>16}")
-    for mode, table in MODES:
-        m = compare(peerloom, config_dir, client, mode, table)
-        (pt, pm), (ct, cm) = m["peerloom"], m["client"]
-        conf = os.path.join(config_dir, f"{table}.conf")
-        print(f"{mode + ' ' + table:<18}"
-              f"{pt * 1000:>9.1f} {pm:>6}{ct * 1000:>9.1f} {cm:>6}"
-              f"{pt / ct:>9.3f} {pm / cm:>6.3f}"
-              f"   ({os.path.getsize(conf)} bytes)")
+    print(f"{'form':<9}{'mode':<18}{'replaced':>16}{'unchanged':>16}{'client':>16}{'floor':>16}"
+          f"{'/client':>9}{'/floor':>8}{'bytes':>11}")
+    for form, extra in FORMS:
+        write_settings(config_dir, db, extra)
+        for mode, table in MODES:
+            m, size = compare(programs, config_dir, mode, table)
+            cells = "".join(f"{m[name][0] * 1000:>9.1f} {m[name][1]:>6}"
+                            for name in ("replaced", "unchanged", "client", "floor"))
+            replaced, client, floor_time = m["replaced"][0], m["client"][0], m["floor"][0]
+            print(f"{form:<9}{mode + ' ' + table:<18}{cells}"
+                  f"{replaced / client:>9.3f}{replaced / floor_time:>8.3f}{size:>11}")
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -104,6 +105,14 @@ const char *plain_header_hazard(std::string_view value, std::string_view end)
     return nullptr;
 }
 
+void write_text(const std::string &path, const std::string &text)
+{
+    if (std::FILE *f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+}
+
 bool same(const char *a, const char *b)
 {
     return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
@@ -135,37 +144,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         name_views.push_back(name);
     }
     std::vector<column_plan> plan = plan_columns(name_views, mode.chain, mode.shape);
-    // Names the other peer files would hold.
-    std::vector<section_names> elsewhere(1);
-    elsewhere[0].path = "other.conf";
-    elsewhere[0].text = in.ConsumeRandomLengthString(32);
-    elsewhere[0].names.push_back(elsewhere[0].text);
-    pjsip_plan pjsip = plan_pjsip(plan, mode.chain, elsewhere);
+    // Another peer file, for the PJSIP form to read the names of.
+    std::string other = std::string(config_dir) + "/other.conf";
+    write_text(other, in.ConsumeRandomLengthString(256));
+
+    // Every row's texts stay, as the stored result's do for the whole run.
+    struct fuzzed_row {
+        std::vector<std::string> cells;
+        std::vector<const char *> values; // null for SQL NULL
+        std::vector<unsigned long> lengths;
+    };
+    std::deque<fuzzed_row> rows;
+    while (in.remaining_bytes() > 0) {
+        fuzzed_row &row = rows.emplace_back();
+        row.cells.resize(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            bool null = in.ConsumeBool();
+            row.cells[i] = in.ConsumeRandomLengthString(64);
+            row.values.push_back(null ? nullptr : row.cells[i].c_str());
+            row.lengths.push_back(null ? 0 : row.cells[i].size());
+            // Long enough that some lines reach the PBX's limit.
+            std::size_t padding = in.ConsumeBool() ? 8150 : 0;
+            check_hazards(row.cells[i], row.cells[i], padding, mode.shape.header_end);
+            check_hazards(plan[i].key, row.cells[i], padding, "]\n");
+        }
+    }
+
+    pjsip_plan pjsip = plan_pjsip(plan, mode.chain, rows.size());
+    for (const fuzzed_row &row : rows)
+        note_row_name(pjsip, row.values.data());
+    failure_cause cause;
+    if (!note_other_file(pjsip, other, cause))
+        std::abort();
 
     // Never committed: the destructor removes the temporary file.
     output_file out(std::string(config_dir) + "/" + mode.file_name, 0);
     if (out.open() != output_file::opening::ready)
         std::abort();
-    // Every row's texts stay, as the stored result's do for the whole run.
-    std::deque<std::vector<std::string>> rows;
-    std::vector<const char *> values(names.size());
-    std::vector<unsigned long> lengths(names.size());
-    while (in.remaining_bytes() > 0) {
-        std::vector<std::string> &cells = rows.emplace_back(names.size());
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            bool null = in.ConsumeBool();
-            cells[i] = in.ConsumeRandomLengthString(64);
-            values[i] = null ? nullptr : cells[i].c_str();
-            lengths[i] = null ? 0 : cells[i].size();
-            // Long enough that some lines reach the PBX's limit.
-            std::size_t padding = in.ConsumeBool() ? 8150 : 0;
-            check_hazards(cells[i], cells[i], padding, mode.shape.header_end);
-            check_hazards(plan[i].key, cells[i], padding, "]\n");
-        }
-        row_view row{values.data(), lengths.data()};
+    for (std::uint32_t number = 1; number <= rows.size(); ++number) {
+        row_view cells{rows[number - 1].values.data(), rows[number - 1].lengths.data()};
         refusal refused = form == peer_form::sip
-                              ? write_sip_row(out, plan, row, mode.shape)
-                              : write_pjsip_row(out, plan, row, mode.shape, pjsip);
+                              ? write_sip_row(out, plan, cells, mode.shape)
+                              : write_pjsip_row(out, plan, cells, mode.shape, pjsip, number);
         if (refused.hazard != nullptr)
             break;
     }

@@ -110,6 +110,16 @@ unsigned column_count()
     return mysql_num_fields(res_exten);
 }
 
+unsigned long long row_count()
+{
+    return mysql_num_rows(res_exten);
+}
+
+void rewind_rows()
+{
+    mysql_data_seek(res_exten, 0);
+}
+
 char **next_row()
 {
     exten_row = mysql_fetch_row(res_exten);

@@ -35,8 +35,14 @@ void report_row_count();
 // Number of columns of the stored result.
 unsigned column_count();
 
+// Number of rows of the stored result.
+unsigned long long row_count();
+
 // Steps to the next row and leaves it in exten_row; null after the last one.
 char **next_row();
+
+// Makes the next row the first one again.
+void rewind_rows();
 
 // The byte lengths of exten_row's values: a value may hold NUL bytes.
 const unsigned long *row_lengths();

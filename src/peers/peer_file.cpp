@@ -1,7 +1,6 @@
 #include "peers/peer_file.h"
 
 #include <cstdio>
-#include <iterator>
 
 #include "db/database.h"
 #include "peers/output_file.h"
@@ -13,25 +12,16 @@ namespace
 
 const peer_mode *const all_modes[] = {&extension_mode, &horncell_mode, &webrtc_mode};
 
-// The PBX reads the three PJSIP files as one: the names of the other two,
-// as they stand while this run holds the directory, are taken.
-bool read_other_files(const peer_mode &mode, const output_settings &where, const output_file &out,
-                      std::vector<section_names> &elsewhere)
+// The PBX reads the three PJSIP files as one, so a PJSIP run checks its
+// names against the other two, as they stand while it holds the directory.
+std::vector<std::string> other_files(const peer_mode &mode, const output_settings &where)
 {
-    elsewhere.reserve(std::size(all_modes)); // the names point into each file's text
-    for (const peer_mode *other : all_modes) {
-        if (other == &mode)
-            continue;
-        section_names &found = elsewhere.emplace_back();
-        failure_cause cause;
-        if (!read_section_names(where.dir + "/" + other->file_name, found, cause)) {
-            std::printf("Cannot read the names in %s,%s is left unchanged.\n", found.path.c_str(),
-                        out.path().c_str());
-            report_cause(cause);
-            return false;
-        }
-    }
-    return true;
+    std::vector<std::string> paths;
+    if (where.form == peer_form::pjsip)
+        for (const peer_mode *other : all_modes)
+            if (other != &mode)
+                paths.push_back(where.dir + "/" + other->file_name);
+    return paths;
 }
 
 } // namespace
@@ -60,11 +50,8 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
         report_cause(out.cause());
         return -1;
     }
-    std::vector<section_names> elsewhere;
-    if (where.form == peer_form::pjsip && !read_other_files(mode, where, out, elsewhere))
-        return -1;
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
-    if (translate_rows(out, mode.chain, mode.shape, where.form, elsewhere) != 0)
+    if (translate_rows(out, mode.chain, mode.shape, where.form, other_files(mode, where)) != 0)
         return -1;
     return out.commit() ? 0 : -1;
 }

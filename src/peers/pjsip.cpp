@@ -4,6 +4,7 @@
 
 #include "peers/conf_lines.h"
 #include "peers/output_file.h"
+#include "peers/section_names.h"
 #include "peers/unsafe_text.h"
 
 namespace
@@ -20,7 +21,7 @@ bool fixed_host(const pjsip_row &row)
 const char *value_hazard(const pjsip_plan &pjsip, std::size_t i, const column_plan &col,
                          std::string_view value)
 {
-    if (value_line_key(*pjsip.columns[i]) == nullptr)
+    if (value_line_key(*pjsip.columns[i]).empty())
         return text_hazard(value);
     return setting_hazard(pjsip.value_lines[i], value, mailbox_context(col, value).size());
 }
@@ -58,7 +59,7 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
 }
 
 // What the PBX would reject, or read otherwise, although every text is safe.
-refusal check(const pjsip_row &row, const pjsip_plan &pjsip)
+refusal check(const pjsip_row &row, pjsip_plan &pjsip, std::uint32_t number)
 {
     std::string_view column = row.name_column.empty() ? pjsip.name_keyword : row.name_column;
     if (!row.untaken.empty())
@@ -69,30 +70,41 @@ refusal check(const pjsip_row &row, const pjsip_plan &pjsip)
         return {"a name PJSIP would change", column};
     // Two objects of one type and name make the PBX reject every object of
     // the file; the three files count as one.
-    auto taken = pjsip.taken.find(row.name);
-    if (taken == pjsip.taken.end())
-        return {};
-    if (taken->second == nullptr)
+    std::uint32_t taken = pjsip.name_taken[number - 1];
+    if (taken == pjsip_plan::earlier_row)
         return {"the name of an earlier row", column};
-    return {"the name of a row in", column, *taken->second};
+    if (taken != pjsip_plan::own)
+        return {"the name of a row in", column, pjsip.other_files[taken - 1]};
+    return {};
 }
+
+// The sections write most lines whole: their text is fixed, or it is the
+// row's name or host, which the checks above leave without a ';' to escape.
+// A run writes some 25 lines a row, so every call saved counts.
 
 void write_endpoint(output_file &out, const pjsip_row &row, std::string_view allowed,
                     const variant &v)
 {
     put_header(out, row.name, v.header_end);
     if (v.endpoint_states_type)
-        put_setting(out, "type", "endpoint");
+        out.put("type = endpoint\n");
     for (const endpoint_line &line : row.lines)
         if (!line.value.empty())
             put_setting(out, line.key, line.value, line.suffix);
-    if (!row.secret.empty() || !row.md5secret.empty())
-        put_setting(out, "auth", row.name);
-    put_setting(out, "aors", row.name);
-    put_setting(out, "disallow", "all");
+    if (!row.secret.empty() || !row.md5secret.empty()) {
+        out.put("auth = ");
+        out.put(row.name);
+        out.put("\n");
+    }
+    out.put("aors = ");
+    out.put(row.name);
+    out.put("\ndisallow = all\n");
     // An empty allow line makes the PBX drop the endpoint.
-    if (!allowed.empty())
-        put_setting(out, "allow", allowed);
+    if (!allowed.empty()) {
+        out.put("allow = ");
+        out.put(allowed);
+        out.put("\n");
+    }
     out.put(v.section_end);
 }
 
@@ -102,9 +114,10 @@ void write_auth(output_file &out, const pjsip_row &row, const variant &v)
     if (!hashed && row.secret.empty())
         return; // the phone registers without a challenge
     put_header(out, row.name, "]\n");
-    put_setting(out, "type", "auth");
-    put_setting(out, "auth_type", hashed ? "md5" : "userpass");
-    put_setting(out, "username", row.name);
+    out.put(hashed ? "type = auth\nauth_type = md5\nusername = "
+                   : "type = auth\nauth_type = userpass\nusername = ");
+    out.put(row.name);
+    out.put("\n");
     if (hashed)
         put_setting(out, "md5_cred", row.md5secret);
     else
@@ -112,27 +125,24 @@ void write_auth(output_file &out, const pjsip_row &row, const variant &v)
     out.put(v.section_end);
 }
 
-// A URI takes an IPv6 address in brackets, or its colons would read as a port.
-void make_contact(pjsip_row &row)
-{
-    bool ipv6 = row.host_is == host_kind::ipv6;
-    row.contact.assign("sip:").append(row.name).append(ipv6 ? "@[" : "@");
-    row.contact.append(row.host).append(ipv6 ? "]" : "");
-}
-
-void write_aor(output_file &out, pjsip_row &row, const variant &v)
+void write_aor(output_file &out, const pjsip_row &row, const variant &v)
 {
     put_header(out, row.name, "]\n");
-    put_setting(out, "type", "aor");
+    out.put("type = aor\n");
     if (fixed_host(row)) {
-        make_contact(row);
-        put_setting(out, "contact", row.contact);
+        // A URI takes an IPv6 address in brackets, or its colons would read
+        // as a port.
+        bool ipv6 = row.host_is == host_kind::ipv6;
+        out.put("contact = sip:");
+        out.put(row.name);
+        out.put(ipv6 ? "@[" : "@");
+        out.put(row.host);
+        out.put(ipv6 ? "]\n" : "\n");
     } else {
-        put_setting(out, "max_contacts", "1");
-        put_setting(out, "remove_existing", "yes");
+        out.put("max_contacts = 1\nremove_existing = yes\n");
     }
     if (row.qualifies)
-        put_setting(out, "qualify_frequency", "60");
+        out.put("qualify_frequency = 60\n");
     out.put(v.section_end);
 }
 
@@ -141,18 +151,22 @@ void write_identify(output_file &out, const pjsip_row &row, const variant &v)
     if (!fixed_host(row))
         return;
     put_header(out, row.name, "]\n");
-    put_setting(out, "type", "identify");
-    put_setting(out, "endpoint", row.name);
-    put_setting(out, "match", row.host);
+    out.put("type = identify\nendpoint = ");
+    out.put(row.name);
+    out.put("\nmatch = ");
+    out.put(row.host);
+    out.put("\n");
     out.put(v.section_end);
 }
 
 } // namespace
 
 pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &chain,
-                      const std::vector<section_names> &elsewhere)
+                      std::size_t rows)
 {
     pjsip_plan pjsip;
+    pjsip.names = name_set(rows);
+    pjsip.name_taken.reserve(rows);
     for (const rule &r : chain) {
         if (r.kind == rule_kind::header) {
             pjsip.name_keyword = r.keyword;
@@ -170,31 +184,50 @@ pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &ch
             else if (sets_media_encryption(*t) && pjsip.media_column == pjsip_plan::no_column)
                 pjsip.media_column = i;
         }
+        if (col.kind == rule_kind::header && pjsip.name_column == pjsip_plan::no_column)
+            pjsip.name_column = i;
         pjsip.columns.push_back(t);
-        const char *line_key = t != nullptr ? value_line_key(*t) : nullptr;
-        pjsip.value_lines.push_back(line_key != nullptr ? check_key(line_key) : key_check{});
+        std::string_view line_key = t != nullptr ? value_line_key(*t) : std::string_view();
+        pjsip.value_lines.push_back(check_key(line_key));
     }
-    std::size_t names = 0;
-    for (const section_names &file : elsewhere)
-        names += file.names.size();
-    pjsip.taken.reserve(names);
-    for (const section_names &file : elsewhere)
-        for (std::string_view name : file.names)
-            pjsip.taken.emplace(name, &file.path);
     return pjsip;
 }
 
+void note_row_name(pjsip_plan &pjsip, const char *const *values)
+{
+    auto row = static_cast<std::uint32_t>(pjsip.name_taken.size() + 1);
+    bool named = pjsip.name_column != pjsip_plan::no_column;
+    // The name as a C string, which spares asking the client library for
+    // the lengths of every value of the row: a name that holds a NUL byte
+    // is noted short, but its row is refused for that byte before its
+    // name is looked at.
+    const char *name = named && values[pjsip.name_column] ? values[pjsip.name_column] : "";
+    bool first = !named || pjsip.names.insert(name, row) == row;
+    pjsip.name_taken.push_back(first ? pjsip_plan::own : pjsip_plan::earlier_row);
+}
+
+bool note_other_file(pjsip_plan &pjsip, const std::string &path, failure_cause &cause)
+{
+    pjsip.other_files.push_back(path);
+    auto file = static_cast<std::uint32_t>(pjsip.other_files.size());
+    auto note = [&pjsip, file](std::string_view name) {
+        std::uint32_t first = pjsip.names.find(name);
+        if (first != name_set::absent && pjsip.name_taken[first - 1] == pjsip_plan::own)
+            pjsip.name_taken[first - 1] = file;
+    };
+    return read_section_names(path, note, cause);
+}
+
 refusal write_pjsip_row(output_file &out, const std::vector<column_plan> &plan, row_view cells,
-                        const variant &v, pjsip_plan &pjsip)
+                        const variant &v, pjsip_plan &pjsip, std::uint32_t number)
 {
     pjsip_row &row = pjsip.row;
     row.clear();
     refusal refused = gather(plan, cells, v, pjsip);
     if (refused.hazard == nullptr)
-        refused = check(row, pjsip);
+        refused = check(row, pjsip, number);
     if (refused.hazard != nullptr)
         return refused;
-    pjsip.taken.emplace(row.name, nullptr);
     if (row.media_line != pjsip_row::no_line)
         row.lines[row.media_line].value = row.dtls ? "dtls" : row.sdes ? "sdes" : "";
 

@@ -2,15 +2,26 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
-#include <strings.h>
 
 namespace
 {
 
-bool same_word(std::string_view text, const char *word)
+char ascii_lower(char c)
 {
-    return text.size() == std::strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Equal ignoring ASCII letter case. Every cell of a translated column goes
+// through a few of these, so they are done here rather than by a library
+// call that would first have to find the word's length.
+bool same_word(std::string_view text, std::string_view word)
+{
+    if (text.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (ascii_lower(text[i]) != ascii_lower(word[i]))
+            return false;
+    return true;
 }
 
 bool is_number(std::string_view text)
@@ -23,13 +34,23 @@ enum class truth { yes, no, neither };
 // True and false as the PBX reads them.
 truth read_truth(std::string_view value)
 {
-    for (const char *word : {"yes", "true", "on", "1", "y", "t"})
+    using namespace std::string_view_literals;
+    for (std::string_view word : {"yes"sv, "true"sv, "on"sv, "1"sv, "y"sv, "t"sv})
         if (same_word(value, word))
             return truth::yes;
-    for (const char *word : {"no", "false", "off", "0", "n", "f"})
+    for (std::string_view word : {"no"sv, "false"sv, "off"sv, "0"sv, "n"sv, "f"sv})
         if (same_word(value, word))
             return truth::no;
     return truth::neither;
+}
+
+std::string_view without_blanks(std::string_view word)
+{
+    while (!word.empty() && (word.front() == ' ' || word.front() == '\t'))
+        word.remove_prefix(1);
+    while (!word.empty() && (word.back() == ' ' || word.back() == '\t'))
+        word.remove_suffix(1);
+    return word;
 }
 
 // Calls `take` with each word of a comma-separated list, blanks around it
@@ -38,12 +59,7 @@ template <typename F> bool each_word(std::string_view list, F take)
 {
     for (;;) {
         std::size_t comma = list.find(',');
-        std::string_view word = list.substr(0, comma);
-        std::size_t first = word.find_first_not_of(" \t");
-        word = first == std::string_view::npos
-                   ? std::string_view()
-                   : word.substr(first, word.find_last_not_of(" \t") - first + 1);
-        if (!take(word))
+        if (!take(without_blanks(list.substr(0, comma))))
             return false;
         if (comma == std::string_view::npos)
             return true;
@@ -78,14 +94,15 @@ bool true_or_false(const pjsip_column &t, const column_plan &, std::string_view 
     truth said = read_truth(value);
     if (said == truth::neither)
         return false;
-    if (const char *written = said == truth::yes ? t.if_true : t.if_false)
+    std::string_view written = said == truth::yes ? t.if_true : t.if_false;
+    if (!written.empty())
         add_line(row, t.option, written);
     return true;
 }
 
 bool one_of(const pjsip_column &t, const column_plan &, std::string_view value, pjsip_row &row)
 {
-    for (const word_pair *w = t.words; w->word != nullptr; ++w) {
+    for (const word_pair *w = t.words; !w->word.empty(); ++w) {
         if (same_word(value, w->word)) {
             add_line(row, t.option, w->written);
             return true;
@@ -251,7 +268,7 @@ const pjsip_column pjsip_columns[] = {
     {"permit", copy, "permit"},
     {"nat", nat},
     {"qualify", qualify},
-    {"dtmfmode", one_of, "dtmf_mode", nullptr, nullptr, dtmf_modes},
+    {"dtmfmode", one_of, "dtmf_mode", {}, {}, dtmf_modes},
     {"directmedia", direct_media},
     {"canreinvite", direct_media},
     {"encryption", encryption},
@@ -264,10 +281,10 @@ const pjsip_column pjsip_columns[] = {
     {"dtlscertfile", copy, "dtls_cert_file"},
     {"dtlscafile", copy, "dtls_ca_file"},
     {"dtlssetup", copy, "dtls_setup"},
-    {"session-timers", one_of, "timers", nullptr, nullptr, session_timers},
+    {"session-timers", one_of, "timers", {}, {}, session_timers},
     {"t38pt_udptl", true_or_false, "t38_udptl", "yes", "no"},
     {"busylevel", uint32, "device_state_busy_at"},
-    {"videosupport", true_or_false, "max_video_streams", nullptr, "0"},
+    {"videosupport", true_or_false, "max_video_streams", {}, "0"},
 };
 
 } // namespace
@@ -296,7 +313,7 @@ bool sets_media_encryption(const pjsip_column &t)
     return t.translate == encryption || t.translate == dtlsenable;
 }
 
-const char *value_line_key(const pjsip_column &t)
+std::string_view value_line_key(const pjsip_column &t)
 {
     if (t.translate == copy || t.translate == from_user)
         return t.option;
@@ -306,7 +323,7 @@ const char *value_line_key(const pjsip_column &t)
         return "md5_cred";
     if (t.translate == host)
         return "match";
-    return nullptr;
+    return {};
 }
 
 void add_line(pjsip_row &row, std::string_view key, std::string_view value, std::string_view suffix)

@@ -36,7 +36,6 @@ struct pjsip_row {
     std::size_t media_line = no_line; // lines[media_line] is media_encryption
     std::string codecs;               // as in the chan_sip form
     std::string_view untaken;         // the first column whose value PJSIP does not take
-    std::string contact;              // the aor's contact for a fixed host
 
     void clear();
 };
@@ -49,15 +48,15 @@ using translator = bool (*)(const pjsip_column &, const column_plan &, std::stri
                             pjsip_row &);
 
 struct word_pair {
-    const char *word, *written;
+    std::string_view word, written;
 };
 
 struct pjsip_column {
-    const char *column; // the column's key, that is its name less the first character
+    std::string_view column; // the column's key, that is its name less the first character
     translator translate;
-    const char *option = nullptr;     // the endpoint option it writes
-    const char *if_true = nullptr;    // a true/false column's value for true; null: no line
-    const char *if_false = nullptr;   // and for false
+    std::string_view option = {};     // the endpoint option it writes
+    std::string_view if_true = {};    // a true/false column's value for true; empty: no line
+    std::string_view if_false = {};   // and for false
     const word_pair *words = nullptr; // a column of words: each word and what it writes
 };
 
@@ -68,8 +67,8 @@ const pjsip_column *find_translation(std::string_view key);
 bool sets_media_encryption(const pjsip_column &t);
 
 // The key of the line that carries the column's value as it stands, or
-// null where the value only chooses what is written.
-const char *value_line_key(const pjsip_column &t);
+// nothing where the value only chooses what is written.
+std::string_view value_line_key(const pjsip_column &t);
 
 // Adds a line to the endpoint section.
 void add_line(pjsip_row &row, std::string_view key, std::string_view value,

@@ -66,7 +66,8 @@ std::string_view mailbox_context(const column_plan &col, std::string_view value)
 
 void add_codec(std::string &codecs, const column_plan &col, std::string_view value)
 {
-    if (column_match(value, "1")) {
+    // column_match(value, "1"), spelled out: this runs for every codec cell.
+    if (value.empty() || value == "1") {
         codecs += col.key;
         codecs += ',';
     }
