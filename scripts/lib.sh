@@ -130,6 +130,29 @@ sql_ident() {
     printf '`%s`' "${1//\`/\`\`}"
 }
 
+# Small, non-durable InnoDB settings for the scratch servers: the data is
+# thrown away after each run, and startup and commits are quicker this way.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+scratch_innodb_opts=(
+    --innodb-buffer-pool-size=32M
+    --innodb-log-file-size=16M
+    --innodb-flush-log-at-trx-commit=0
+    --innodb-doublewrite=0
+)
+
+# scratch_account_sql DB USER PASSWORD HOST... prints the SQL that makes
+# database DB and an account USER@HOST for each HOST that may use all of it.
+scratch_account_sql() {
+    local db=$1 user=$2 password=$3 host account
+    shift 3
+    printf 'CREATE DATABASE IF NOT EXISTS %s;\n' "$(sql_ident "$db")"
+    for host in "$@"; do
+        account="$(sql_string "$user")@$(sql_string "$host")"
+        printf 'CREATE USER IF NOT EXISTS %s IDENTIFIED BY %s;\n' "$account" "$(sql_string "$password")"
+        printf 'GRANT ALL PRIVILEGES ON %s.* TO %s;\n' "$(sql_ident "$db")" "$account"
+    done
+}
+
 # How the demo and the benchmark reach the scratch server that mariadb-start
 # made with its default database, user and password.
 # shellcheck disable=SC2034  # used by the scripts that source this file
