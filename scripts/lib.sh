@@ -168,3 +168,32 @@ write_scratch_settings() {
         'dbpasswd = peerloom-secret' 'dbname = peerloom' >"$1/peerloom.ini"
     chmod 600 "$1/peerloom.ini"
 }
+
+# The scratch Galera cluster of galera-start and galera-stop: one node on
+# each of these loopback addresses, its files in DIR/ADDRESS.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+galera_nodes=(127.0.0.11 127.0.0.12 127.0.0.13)
+
+# fetch_sst_scripts DIR puts into DIR the two scripts with which a Galera
+# node copies its data to a joining node over rsync.  They ship only in the
+# full mariadb-server package, whose installation starts a server on the
+# host, so that package is downloaded and unpacked under DIR instead, at the
+# installed server's version.  Nothing to do when DIR holds them already.
+# Call it before private_network: apt cannot reach the archive from in there.
+fetch_sst_scripts() {
+    local dir=$1 version unpacked
+    [ -r "$dir/wsrep_sst_rsync" ] && [ -r "$dir/wsrep_sst_common" ] && return 0
+    need_packages mariadb-server-core
+    version=$(dpkg-query -W -f='${Version}' mariadb-server-core)
+    unpacked=$dir/mariadb-server
+    rm -rf "$unpacked"
+    mkdir -p "$unpacked"
+    if ! (cd "$unpacked" && apt-get download "mariadb-server=$version") >"$dir/download.log" 2>&1 ||
+        ! dpkg-deb -x "$unpacked"/mariadb-server_*.deb "$unpacked" 2>>"$dir/download.log"; then
+        cat "$dir/download.log" >&2
+        die "could not take the state-transfer scripts from mariadb-server $version" \
+            "(log above, also in $dir/download.log; apt-get update may help)"
+    fi
+    cp "$unpacked/usr/bin/wsrep_sst_rsync" "$unpacked/usr/bin/wsrep_sst_common" "$dir/"
+    rm -rf "$unpacked" "$dir/download.log"
+}
