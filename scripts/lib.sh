@@ -178,7 +178,8 @@ galera_nodes=(127.0.0.11 127.0.0.12 127.0.0.13)
 # node copies its data to a joining node over rsync.  They ship only in the
 # full mariadb-server package, whose installation starts a server on the
 # host, so that package is downloaded and unpacked under DIR instead, at the
-# installed server's version.  Nothing to do when DIR holds them already.
+# installed server's version, or the archive's own where it no longer has
+# that one.  Nothing to do when DIR holds them already.
 # Call it before private_network: apt cannot reach the archive from in there.
 fetch_sst_scripts() {
     local dir=$1 version unpacked
@@ -188,10 +189,11 @@ fetch_sst_scripts() {
     unpacked=$dir/mariadb-server
     rm -rf "$unpacked"
     mkdir -p "$unpacked"
-    if ! (cd "$unpacked" && apt-get download "mariadb-server=$version") >"$dir/download.log" 2>&1 ||
+    if ! (cd "$unpacked" && { apt-get download "mariadb-server=$version" ||
+        apt-get download mariadb-server; }) >"$dir/download.log" 2>&1 ||
         ! dpkg-deb -x "$unpacked"/mariadb-server_*.deb "$unpacked" 2>>"$dir/download.log"; then
         cat "$dir/download.log" >&2
-        die "could not take the state-transfer scripts from mariadb-server $version" \
+        die "could not take the state-transfer scripts from mariadb-server" \
             "(log above, also in $dir/download.log; apt-get update may help)"
     fi
     cp "$unpacked/usr/bin/wsrep_sst_rsync" "$unpacked/usr/bin/wsrep_sst_common" "$dir/"
