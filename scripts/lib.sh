@@ -130,6 +130,29 @@ sql_ident() {
     printf '`%s`' "${1//\`/\`\`}"
 }
 
+# Small, non-durable InnoDB settings for the scratch servers: the data is
+# thrown away after each run, and startup and commits are quicker this way.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+scratch_innodb_opts=(
+    --innodb-buffer-pool-size=32M
+    --innodb-log-file-size=16M
+    --innodb-flush-log-at-trx-commit=0
+    --innodb-doublewrite=0
+)
+
+# scratch_account_sql DB USER PASSWORD HOST... prints the SQL that makes
+# database DB and an account USER@HOST for each HOST that may use all of it.
+scratch_account_sql() {
+    local db=$1 user=$2 password=$3 host account
+    shift 3
+    printf 'CREATE DATABASE IF NOT EXISTS %s;\n' "$(sql_ident "$db")"
+    for host in "$@"; do
+        account="$(sql_string "$user")@$(sql_string "$host")"
+        printf 'CREATE USER IF NOT EXISTS %s IDENTIFIED BY %s;\n' "$account" "$(sql_string "$password")"
+        printf 'GRANT ALL PRIVILEGES ON %s.* TO %s;\n' "$(sql_ident "$db")" "$account"
+    done
+}
+
 # How the demo and the benchmark reach the scratch server that mariadb-start
 # made with its default database, user and password.
 # shellcheck disable=SC2034  # used by the scripts that source this file
@@ -144,4 +167,35 @@ write_scratch_settings() {
     printf '%s\n' 'dbserverip = 127.0.0.1' 'dbuser = peerloom' \
         'dbpasswd = peerloom-secret' 'dbname = peerloom' >"$1/peerloom.ini"
     chmod 600 "$1/peerloom.ini"
+}
+
+# The scratch Galera cluster of galera-start and galera-stop: one node on
+# each of these loopback addresses, its files in DIR/ADDRESS.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+galera_nodes=(127.0.0.11 127.0.0.12 127.0.0.13)
+
+# fetch_sst_scripts DIR puts into DIR the two scripts with which a Galera
+# node copies its data to a joining node over rsync.  They ship only in the
+# full mariadb-server package, whose installation starts a server on the
+# host, so that package is downloaded and unpacked under DIR instead, at the
+# installed server's version, or the archive's own where it no longer has
+# that one.  Nothing to do when DIR holds them already.
+# Call it before private_network: apt cannot reach the archive from in there.
+fetch_sst_scripts() {
+    local dir=$1 version unpacked
+    [ -r "$dir/wsrep_sst_rsync" ] && [ -r "$dir/wsrep_sst_common" ] && return 0
+    need_packages mariadb-server-core
+    version=$(dpkg-query -W -f='${Version}' mariadb-server-core)
+    unpacked=$dir/mariadb-server
+    rm -rf "$unpacked"
+    mkdir -p "$unpacked"
+    if ! (cd "$unpacked" && { apt-get download "mariadb-server=$version" ||
+        apt-get download mariadb-server; }) >"$dir/download.log" 2>&1 ||
+        ! dpkg-deb -x "$unpacked"/mariadb-server_*.deb "$unpacked" 2>>"$dir/download.log"; then
+        cat "$dir/download.log" >&2
+        die "could not take the state-transfer scripts from mariadb-server" \
+            "(log above, also in $dir/download.log; apt-get update may help)"
+    fi
+    cp "$unpacked/usr/bin/wsrep_sst_rsync" "$unpacked/usr/bin/wsrep_sst_common" "$dir/"
+    rm -rf "$unpacked" "$dir/download.log"
 }

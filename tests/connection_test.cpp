@@ -80,4 +80,67 @@ TEST_F(ProgramTest, DbtlsDecidesHowTheConnectionIsSecured)
     }
 }
 
+TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
+{
+    make_table("users_extension", {"_exten", "_alaw"}, {{"801", "1"}});
+    const std::string served = "Connection success!\nRecieved 1 rows\nfield_count = 2\n";
+    const std::string dead = "Can't connect to server on '127.0.0.3' (115)";
+    const std::string plain = "TLS/SSL error: SSL is required, but the server does not support it";
+    const struct {
+        const char *name;
+        std::string hosts;
+        std::string extra; // further settings lines
+        std::vector<std::string> args;
+        std::string out, err;
+        int status;
+    } cases[] = {
+        {"a dead first host; blanks and empty items",
+         " 127.0.0.3 ,, " TEST_DB_HOST " ,",
+         "",
+         {"0"},
+         served + long_banner,
+         "peerloom: connect 127.0.0.3: " + dead + "\n",
+         0},
+        {"a silent first host",
+         "127.0.0.2," TEST_DB_HOST,
+         "",
+         {"0"},
+         served + long_banner,
+         "peerloom: connect 127.0.0.2: Lost connection to server at 'handshake: reading initial "
+         "communication packet', system error: 110\n",
+         0},
+        {"all dead: the last one's failure, as with one host",
+         "127.0.0.3, 127.0.0.4",
+         "",
+         {"0"},
+         "",
+         "peerloom: connect 127.0.0.3: " + dead +
+             "\nConnection failed!\nConnection error 2002: Can't connect to server on "
+             "'127.0.0.4' (115)\nSELECT error: Server has gone away\n",
+         255},
+        {"dbtls = on: a host without TLS is passed over",
+         TEST_DB_HOST ", " TEST_TLS_DB_HOST,
+         "dbtls = on\n",
+         {},
+         "Connection success!\n" + std::string(short_banner),
+         "peerloom: connect " TEST_DB_HOST ": " + plain + "\n",
+         0},
+    };
+    int listener = silent_listener("127.0.0.2");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_settings("dbserverip = " + c.hosts +
+                       "\ndbuser = " TEST_DB_USER "\ndbpasswd = " TEST_DB_PASSWORD
+                       "\ndbname = " TEST_DB_NAME "\n" +
+                       c.extra);
+        run_options bounded;
+        bounded.in_child = [] { alarm(40); };
+        run_result r = run_program(c.args, bounded);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, c.status);
+    }
+    close(listener);
+}
+
 } // namespace

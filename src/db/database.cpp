@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <errmsg.h>
 #include <mysql.h>
+#include <string>
+#include <vector>
 
 #include "util/console.h"
 
@@ -46,39 +48,101 @@ void report_failure(unsigned error, const char *reason)
         complain("Connection error %u: %s\n", error, reason);
 }
 
+// `text` less the spaces and tabs at either end.
+std::string_view without_blanks(std::string_view text)
+{
+    const char blanks[] = " \t";
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// The hosts that `list` names: its comma-separated items, blanks around each
+// removed. An empty item ("a,,b", a trailing comma) is a slip of the pen,
+// not a server, and is skipped. A list that names no host at all is the one
+// empty host, which the client library takes for the local server's socket.
+// The client library would take a comma list itself, but it tries the hosts
+// silently; each is handed over alone so that every failure can be named.
+std::vector<std::string> host_list(std::string_view list)
+{
+    std::vector<std::string> hosts;
+    for (;;) {
+        std::size_t comma = list.find(',');
+        std::string_view item = without_blanks(list.substr(0, comma));
+        if (!item.empty())
+            hosts.emplace_back(item);
+        if (comma == std::string_view::npos)
+            break;
+        list.remove_prefix(comma + 1);
+    }
+    if (hosts.empty())
+        hosts.emplace_back();
+    return hosts;
+}
+
+// Why a host could not serve the run: the client library's error number
+// and message.
+struct host_failure {
+    unsigned error = 0;
+    const char *reason = nullptr; // valid until conn is closed or prepared again
+};
+
 // Without verification the client library quietly falls back to plain TCP
 // when the server cannot do TLS; a run that asked for TLS must not go on so.
-// The connection is replaced by one never made, so that the query fails as
-// after any failed connection.
-bool refuse_plain_connection(tls_mode tls)
+// The connection is replaced by one never made, so that, if no other host
+// serves the run, the query fails as after any failed connection.
+bool refuse_plain_connection(tls_mode tls, host_failure &why)
 {
     if (tls == tls_mode::off || mysql_get_ssl_cipher(&conn) != nullptr)
         return false;
     mysql_close(&conn);
     mysql_init(&conn);
-    report_failure(CR_SSL_CONNECTION_ERROR,
-                   "TLS/SSL error: SSL is required, but the server does not support it");
+    why = {CR_SSL_CONNECTION_ERROR,
+           "TLS/SSL error: SSL is required, but the server does not support it"};
     return true;
 }
 
-} // namespace
-
-void connection(const char *host, const char *user, const char *password, const char *database,
-                tls_mode tls, const char *ca_file)
+// Prepares conn afresh and connects it to `host`, with the run's waits and
+// TLS rules. Returns true, or false with the reason in `why`.
+bool connect_host(const std::string &host, const char *user, const char *password,
+                  const char *database, tls_mode tls, const char *ca_file, host_failure &why)
 {
     mysql_init(&conn);
     bound_waits();
     secure(tls, ca_file);
-    if (mysql_real_connect(&conn, host, user, password, database, 3306, nullptr, 0) == nullptr) {
-        report_failure(mysql_errno(&conn), mysql_error(&conn));
-        return;
+    if (mysql_real_connect(&conn, host.c_str(), user, password, database, 3306, nullptr, 0) ==
+        nullptr) {
+        why = {mysql_errno(&conn), mysql_error(&conn)};
+        return false;
     }
-    if (refuse_plain_connection(tls))
-        return;
-    // utf8mb4, not utf8: the latter is the 3-byte utf8mb3, which would turn
-    // every 4-byte character of the tables into '?'.
-    mysql_set_character_set(&conn, "utf8mb4");
-    std::puts("Connection success!");
+    return !refuse_plain_connection(tls, why);
+}
+
+} // namespace
+
+void connection(const char *hosts, const char *user, const char *password, const char *database,
+                tls_mode tls, const char *ca_file)
+{
+    std::vector<std::string> candidates = host_list(hosts);
+    for (const std::string &host : candidates) {
+        host_failure why;
+        if (connect_host(host, user, password, database, tls, ca_file, why)) {
+            // utf8mb4, not utf8: the latter is the 3-byte utf8mb3, which
+            // would turn every 4-byte character of the tables into '?'.
+            mysql_set_character_set(&conn, "utf8mb4");
+            std::puts("Connection success!");
+            return;
+        }
+        // The last host's failure stays in conn, for the query to meet.
+        const bool last = &host == &candidates.back();
+        if (last) {
+            report_failure(why.error, why.reason);
+            return;
+        }
+        report_cause({"connect", host, 0, why.reason});
+        mysql_close(&conn);
+    }
 }
 
 int run_query(const char *sql)

@@ -2,8 +2,9 @@
 
 #include <string_view>
 
-// The run's one connection to the database server and the stored result of
-// its one query. This is the only code that talks to the client library.
+// The run's one connection to a database server, the first of the named ones
+// that answers, and the stored result of its one query. This is the only
+// code that talks to the client library.
 
 // How the connection is secured.
 enum class tls_mode {
@@ -17,9 +18,15 @@ enum class tls_mode {
 extern char **exten_row;
 
 // Connects with the settings and says on the console whether it worked.
+// `hosts` names one server or several, separated by commas, blanks around
+// each ignored and empty items skipped; an empty list is the local server's
+// socket. They are tried in order, each with the same waits and TLS rules,
+// and the first that connects serves the run. Each one that fails before
+// the last gets a cause line on standard error; the last one's failure is
+// reported as a failed connection.
 // `ca_file`, when not empty, holds the certificates that verify the server.
 // The caller is not told: a failed connection shows up as a failed query.
-void connection(const char *host, const char *user, const char *password, const char *database,
+void connection(const char *hosts, const char *user, const char *password, const char *database,
                 tls_mode tls, const char *ca_file);
 
 // Runs `sql`; returns 0, or non-zero after printing the server's complaint.

@@ -9,7 +9,7 @@
 
 // What the settings file says; a key missing from it leaves its slot empty.
 struct db_settings {
-    std::string dbserverip; // host name or address of the database server
+    std::string dbserverip; // the database servers, comma-separated, to try in order
     std::string dbuser;     // user name on that server
     std::string dbpasswd;   // that user's password
     std::string dbname;     // database that holds the user tables
