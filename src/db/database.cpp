@@ -62,10 +62,14 @@ std::string_view without_blanks(std::string_view text)
 // removed. An empty item ("a,,b", a trailing comma) is a slip of the pen,
 // not a server, and is skipped. A list that names no host at all is the one
 // empty host, which the client library takes for the local server's socket.
-// The client library would take a comma list itself, but it tries the hosts
-// silently; each is handed over alone so that every failure can be named.
+// A value without a comma is one host, handed over exactly as it stands, as
+// it always was. The client library would take a comma list itself, but it
+// tries the hosts silently; each is handed over alone so that every failure
+// can be named.
 std::vector<std::string> host_list(std::string_view list)
 {
+    if (list.find(',') == std::string_view::npos)
+        return {std::string(list)};
     std::vector<std::string> hosts;
     for (;;) {
         std::size_t comma = list.find(',');

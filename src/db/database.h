@@ -18,9 +18,9 @@ enum class tls_mode {
 extern char **exten_row;
 
 // Connects with the settings and says on the console whether it worked.
-// `hosts` names one server or several, separated by commas, blanks around
-// each ignored and empty items skipped; an empty list is the local server's
-// socket. They are tried in order, each with the same waits and TLS rules,
+// `hosts` names one server, as it stands, or several, separated by commas,
+// blanks around each ignored and empty items skipped; an empty value, or a
+// list that names no host, is the local server's socket. They are tried in order, each with the same waits and TLS rules,
 // and the first that connects serves the run. Each one that fails before
 // the last gets a cause line on standard error; the last one's failure is
 // reported as a failed connection.
