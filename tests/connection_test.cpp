@@ -143,4 +143,17 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
     close(listener);
 }
 
+// One host is handed over as it stands: a blank in front is part of it.
+TEST_F(ProgramTest, ALoneHostIsTakenAsItStands)
+{
+    write_settings("dbserverip =  " TEST_DB_HOST "\ndbuser = " TEST_DB_USER
+                   "\ndbpasswd = " TEST_DB_PASSWORD "\ndbname = " TEST_DB_NAME "\n");
+    run_result r = run_program({});
+    const std::string unknown =
+        "Connection failed!\nConnection error 2005: Unknown server host ' " TEST_DB_HOST "'";
+    EXPECT_EQ(r.out, short_banner);
+    EXPECT_EQ(r.err.substr(0, unknown.size()), unknown);
+    EXPECT_EQ(r.status, 0);
+}
+
 } // namespace
