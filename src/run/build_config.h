@@ -9,3 +9,7 @@ extern const char config_dir[];
 // How long a run waits for another run that is writing into the same
 // directory before it gives up (PEERLOOM_LOCK_WAIT_SECONDS).
 extern const int lock_wait_seconds;
+
+// How long a run waits for the onchange command before it kills it
+// (PEERLOOM_ONCHANGE_WAIT_SECONDS).
+extern const int onchange_wait_seconds;

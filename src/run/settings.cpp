@@ -6,6 +6,7 @@
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "run/build_config.h"
 #include "util/console.h"
@@ -23,7 +24,7 @@ const settings_key settings_keys[] = {
     {"dbserverip", &db_settings::dbserverip}, {"dbuser", &db_settings::dbuser},
     {"dbpasswd", &db_settings::dbpasswd},     {"dbname", &db_settings::dbname},
     {"dbtls", &db_settings::dbtls},           {"dbcafile", &db_settings::dbcafile},
-    {"driver", &db_settings::driver},
+    {"driver", &db_settings::driver},         {"onchange", &db_settings::onchange},
 };
 
 // A line counts for a key when it starts, in its first column, with the key
@@ -78,6 +79,17 @@ bool choose(const std::string &value, const word_choice<T> (&choices)[N], const 
     return false;
 }
 
+// Why the owner of the settings file, as `st` describes it, may not choose a
+// command for this user to run; null when it may.
+const char *onchange_forbidden(const struct stat &st)
+{
+    if (st.st_uid != geteuid() && st.st_uid != 0)
+        return "owned by another user";
+    if (st.st_mode & S_IWGRP)
+        return "writable by its group";
+    return nullptr;
+}
+
 } // namespace
 
 std::string settings_path()
@@ -128,6 +140,13 @@ settings_stream read_settings(db_settings &settings)
     }
     if (!read_lines(in.get(), settings))
         return not_open(path, "read", errno);
+    if (const char *why = settings.onchange.empty() ? nullptr : onchange_forbidden(st)) {
+        std::printf("File: %s sets onchange, so it must be yours or root's and writable by no "
+                    "one else.\n",
+                    path.c_str());
+        report_cause({"fstat", path, 0, why});
+        return nullptr;
+    }
     if (st.st_mode & S_IROTH)
         complain("Warning: %s is readable by everyone; it holds the database password.\n",
                  path.c_str());

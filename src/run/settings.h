@@ -16,6 +16,7 @@ struct db_settings {
     std::string dbtls;      // "off", "on" or "verify": how the connection is secured
     std::string dbcafile;   // certificates to verify the server's against
     std::string driver;     // "sip" or "pjsip": the form of the peer files
+    std::string onchange;   // a command to run after a peer file was replaced
 };
 
 struct file_closer {
@@ -28,7 +29,9 @@ std::string settings_path();
 
 // Reads the settings file into `settings` and hands back the open stream, or
 // prints why the file cannot be used and returns null. A file that anyone
-// may change is refused unread: it names the database the PBX trusts.
+// may change is refused unread: it names the database the PBX trusts. One
+// that sets onchange is refused unless it belongs to this user or root and
+// no one else may write it: its command runs with this user's rights.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into

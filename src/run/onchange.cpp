@@ -1,0 +1,164 @@
+#include "run/onchange.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "util/console.h"
+
+extern char **environ;
+
+namespace
+{
+
+// The signals that end a run from outside; while the command runs, they end
+// it as well.
+const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The caller's environment with the two variables the command is told.
+std::vector<std::string> command_environment(const std::string &file, char mode)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "PEERLOOM_FILE=", 14) != 0 &&
+            std::strncmp(*e, "PEERLOOM_MODE=", 14) != 0)
+            env.emplace_back(*e);
+    env.push_back("PEERLOOM_FILE=" + file);
+    env.push_back(std::string("PEERLOOM_MODE=") + mode);
+    return env;
+}
+
+// Starts the command in a process group of its own, so that a time-out can
+// end everything it started. The run ignores SIGPIPE and SIGXFSZ for its own
+// sake; the command gets them back as they normally are.
+bool spawn(const std::string &command, const std::string &file, char mode, const sigset_t &mask,
+           pid_t &pid)
+{
+    std::vector<std::string> env = command_environment(file, mode);
+    std::vector<char *> envp;
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &mask);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETPGROUP);
+    int error =
+        posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char *const *>(argv), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    errno = error;
+    return error == 0;
+}
+
+// Ends the command's process group with `sig`; returns the command's wait
+// status.
+int end_group(pid_t pid, int sig)
+{
+    kill(-pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+// Waits for the command, a signal that ends the run, or the time-out,
+// whichever comes first, with those signals held. Returns the command's
+// wait status, or -1 after the time-out. A signal ends the command, then
+// the run, as it would have without a command.
+int wait_for(pid_t pid, const sigset_t &held, int wait_seconds)
+{
+    timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += wait_seconds;
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return status;
+        if (done < 0) // no command to wait for any more: nothing to report
+            return 0;
+        timespec now, left;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        left.tv_sec = deadline.tv_sec - now.tv_sec;
+        left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
+        if (left.tv_nsec < 0) {
+            left.tv_nsec += 1000000000L;
+            --left.tv_sec;
+        }
+        if (left.tv_sec < 0) {
+            end_group(pid, SIGKILL);
+            return -1;
+        }
+        int sig = sigtimedwait(&held, nullptr, &left);
+        if (sig > 0 && sig != SIGCHLD) {
+            status = end_group(pid, sig);
+            sigprocmask(SIG_UNBLOCK, &held, nullptr);
+            raise(sig);
+            return status;
+        }
+    }
+}
+
+std::string reason_of(int status, int wait_seconds)
+{
+    if (status == -1)
+        return "still running after " + std::to_string(wait_seconds) + " s; killed";
+    if (WIFSIGNALED(status))
+        return "killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
+
+} // namespace
+
+bool run_onchange(const std::string &command, const std::string &file, char mode, int wait_seconds)
+{
+    // What the run printed comes before what the command prints.
+    std::fflush(stdout);
+    // The command is waited for, so it must not be reaped unseen; and a
+    // signal that was ignored when the run started stays ignored.
+    std::signal(SIGCHLD, SIG_DFL);
+    sigset_t held, before;
+    sigemptyset(&held);
+    sigaddset(&held, SIGCHLD);
+    for (int sig : ending_signals) {
+        struct sigaction action;
+        if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_IGN)
+            sigaddset(&held, sig);
+    }
+    sigprocmask(SIG_BLOCK, &held, &before);
+
+    pid_t pid = -1;
+    bool spawned = spawn(command, file, mode, before, pid);
+    int error = errno;
+    int status = spawned ? wait_for(pid, held, wait_seconds) : 0;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (!spawned) {
+        report_cause({"onchange", command, error});
+        return false;
+    }
+    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    std::string reason = reason_of(status, wait_seconds);
+    report_cause({"onchange", command, 0, reason.c_str()});
+    return false;
+}
