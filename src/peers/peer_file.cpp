@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "db/database.h"
-#include "peers/output_file.h"
+#include "files/output_file.h"
 #include "peers/row_walk.h"
 #include "util/console.h"
 
@@ -30,7 +30,7 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
 {
     // The directory is locked before the query: a run that starts later
     // then reads its table later too, and its file is the one that stays.
-    output_file out(where.dir + "/" + mode.file_name, where.lock_wait_seconds);
+    output_file out(where.dir, mode.file_name, where.lock_wait_seconds);
     output_file::opening opened = out.open();
     if (opened == output_file::opening::busy) {
         std::printf("Another run is still writing %s; it is left unchanged.\n", out.path().c_str());

@@ -4,8 +4,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 
+#include "files/target_path.h"
+#include "files/temporary_file.h"
+#include "files/unique_fd.h"
 #include "util/console.h"
 
 // A peer file being regenerated. The new content goes to a temporary file
@@ -13,14 +15,17 @@
 // it is safely on disk: the PBX sees the old file or the new one, never a
 // partial one, and a failed run leaves the old file as it was.
 //
-// From open() to the end of commit() the run holds a lock on the directory,
-// so that runs writing there take turns: a run that starts later also reads
-// its table later, and its file is the one that stays.
+// From open() to the end of commit() the run holds the lock of the
+// configuration directory, so that runs writing there take turns: a run
+// that starts later also reads its table later, and its file is the one
+// that stays.
 class output_file
 {
   public:
-    output_file(std::string path, int lock_wait_seconds);
-    ~output_file();
+    // The file `name` (a path relative to `dir`, links allowed) in the
+    // configuration directory `dir`, whose lock is waited for at most
+    // `lock_wait_seconds`.
+    output_file(std::string dir, std::string name, int lock_wait_seconds);
     output_file(const output_file &) = delete;
     output_file &operator=(const output_file &) = delete;
 
@@ -30,9 +35,9 @@ class output_file
         busy,   // another run held the directory for all of the wait
     };
 
-    // Locks the directory, removes the temporary files that interrupted
-    // runs left for this file, checks that the file may be replaced, and
-    // creates the temporary file.
+    // Finds the configuration directory, takes its lock, finds the file,
+    // checks that it may be replaced, and creates the temporary file with
+    // the old file's attributes.
     opening open();
 
     // Appends text. After a failed write, nothing more is written. Every
@@ -64,33 +69,23 @@ class output_file
   private:
     static constexpr std::size_t buffer_size = 64 * 1024;
 
-    bool follow_links();
-    bool open_directory();
-    opening lock_directory();
-    std::string temporary_prefix() const;
-    void remove_leftovers();
-    bool check_target(struct stat &old, bool &exists);
-    bool create_temporary(const struct stat &old, bool exists);
-    bool fail(const char *step, const std::string &path, int error, const char *reason = nullptr);
-    std::string temporary_path() const;
-
+    bool open_old_file();
     void put_past_buffer(std::string_view text);
     void write_out(std::string_view text);
     void flush();
     bool finish_writing();
     bool replace_target();
-    void discard();
 
-    std::string path_;      // output path as given
-    int lock_wait_seconds_; // how long open() waits for another run
-    std::string target_;    // path_ with symbolic links followed: what rename replaces
-    std::string dir_path_;  // the directory of target_
-    std::string base_;      // the last component of target_
-    std::string temp_name_; // temporary file in dir_; empty when there is none to clean up
-    int dir_ = -1;          // the open directory; holds the lock
-    int fd_ = -1;           // open temporary file
+    std::string config_dir_; // configuration directory, as given
+    std::string name_;       // the file's path in it, as given
+    std::string path_;       // config_dir_/name_
+    int lock_wait_seconds_;  // how long open() waits for another run
+    unique_fd lock_;         // holds the lock
+    target_file target_;     // the file to replace, and its directory
+    unique_fd old_;          // the old file, until its attributes are taken
+    temporary_file temp_;    // the new file until it is renamed
     std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(buffer_size);
-    std::size_t used_ = 0; // bytes of buffer_ not yet written to fd_
+    std::size_t used_ = 0; // bytes of buffer_ not yet written out
     bool failed_ = false;  // a write has failed
     failure_cause cause_;
 };
