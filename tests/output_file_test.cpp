@@ -21,6 +21,7 @@ namespace
 {
 
 constexpr output_file::opening ready = output_file::opening::ready;
+constexpr file_outcome replaced = file_outcome::replaced;
 
 class OutputFile : public ScratchDir
 {
@@ -40,7 +41,7 @@ TEST_F(OutputFile, PiecesOfAnySizeArriveInOrder)
         out.put(piece);
         expected += piece;
     }
-    ASSERT_TRUE(out.commit());
+    ASSERT_EQ(out.commit(), replaced);
     EXPECT_EQ(read(p), expected);
 }
 
@@ -49,9 +50,9 @@ TEST_F(OutputFile, NewFileGetsTheUmasksPermissions)
     for (mode_t mask : {022, 027, 077}) {
         mode_t saved = umask(mask);
         std::string name = "new" + std::to_string(mask) + ".conf", p = path(name);
-        bool done = replace(name, "[801]\n");
+        file_outcome done = replace(name, "[801]\n");
         umask(saved);
-        ASSERT_TRUE(done);
+        ASSERT_EQ(done, replaced);
         EXPECT_EQ(read(p), "[801]\n");
         EXPECT_EQ(mode_of(p), 0666 & ~mask) << "umask " << std::oct << mask;
     }
@@ -62,7 +63,7 @@ TEST_F(OutputFile, ReplacingKeepsPermissionsAndLeavesNoTemporaryFile)
     std::string p = path("users.conf");
     write(p, "old\n");
     chmod(p.c_str(), 0640);
-    ASSERT_TRUE(replace("users.conf", std::string(200000, 'n')));
+    ASSERT_EQ(replace("users.conf", std::string(200000, 'n')), replaced);
     EXPECT_EQ(read(p), std::string(200000, 'n'));
     EXPECT_EQ(mode_of(p), 0640u);
     EXPECT_EQ(entries(), std::vector<std::string>{"users.conf"});
@@ -75,7 +76,7 @@ TEST_F(OutputFile, ReplacingKeepsOwnerAndGroup)
     std::string p = path("users.conf");
     write(p, "old\n");
     ASSERT_EQ(chown(p.c_str(), 1234, 4321), 0);
-    ASSERT_TRUE(replace("users.conf", "new\n"));
+    ASSERT_EQ(replace("users.conf", "new\n"), replaced);
     struct stat st;
     ASSERT_EQ(stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 1234u);
@@ -88,14 +89,14 @@ TEST_F(OutputFile, SymbolicLinksStayAndTheirTargetIsReplaced)
     write(path("real/users.conf"), "old\n");
     fs::create_symlink("real/users.conf", path("hop"));
     fs::create_symlink(path("hop"), path("users.conf")); // two hops, absolute then relative
-    ASSERT_TRUE(replace("users.conf", "new\n"));
+    ASSERT_EQ(replace("users.conf", "new\n"), replaced);
     EXPECT_TRUE(fs::is_symlink(path("users.conf")));
     EXPECT_TRUE(fs::is_symlink(path("hop")));
     EXPECT_EQ(read(path("real/users.conf")), "new\n");
     EXPECT_EQ(fs::directory_iterator(path("real"))->path().filename(), "users.conf");
 
     fs::create_symlink("real/missing.conf", path("dangling.conf"));
-    ASSERT_TRUE(replace("dangling.conf", "created\n"));
+    ASSERT_EQ(replace("dangling.conf", "created\n"), replaced);
     EXPECT_TRUE(fs::is_symlink(path("dangling.conf")));
     EXPECT_EQ(read(path("real/missing.conf")), "created\n");
 }
@@ -142,9 +143,9 @@ TEST_F(OutputFile, FailedWriteIsReportedAndKeepsTheOldFile)
             signal(SIGXFSZ, SIG_IGN);
             rlimit limit{4096, 4096};
             setrlimit(RLIMIT_FSIZE, &limit);
-            bool done = replace("users.conf", std::string(size, 'x'));
+            file_outcome done = replace("users.conf", std::string(size, 'x'));
             std::fflush(stdout);
-            _exit(done ? 0 : 1);
+            _exit(done == replaced ? 0 : 1);
         }
         close(pipe_fd[1]);
         std::string said;
@@ -176,7 +177,7 @@ TEST_F(OutputFile, LeftoversOfTheSameFileAreRemoved)
             if (fs::exists(path(other), too_long))
                 others.push_back(other);
         }
-        ASSERT_TRUE(replace(base, "new\n"));
+        ASSERT_EQ(replace(base, "new\n"), replaced);
         EXPECT_EQ(read(path(base)), "new\n");
         EXPECT_FALSE(fs::exists(path(temp + "AbC123")));
         for (const std::string &other : others)
@@ -265,9 +266,45 @@ TEST_F(OutputFile, TheNewFileHasTheOldFilesAcl)
         if (!c.default_acl.empty())
             setxattr(dir.c_str(), "system.posix_acl_default", c.default_acl.data(),
                      c.default_acl.size(), 0);
-        ASSERT_TRUE(replace("users.conf", "new\n"));
+        ASSERT_EQ(replace("users.conf", "new\n"), replaced);
         EXPECT_EQ(acl_of(p), c.old_acl);
         EXPECT_EQ(mode_of(p), 0640u);
+    }
+}
+
+// A run that would write what the file holds leaves the very file alone, its
+// ACL with it; any difference, however late, replaces it. Sizes around the
+// buffer, as the bytes are compared a buffer at a time.
+TEST_F(OutputFile, OnlyAChangeReplacesTheFile)
+{
+    constexpr file_outcome unchanged = file_outcome::unchanged;
+    const std::string big(200000, 'n'), other_end = big.substr(1) + "m";
+    const struct {
+        const char *name;
+        std::string old, now;
+        file_outcome outcome;
+    } cases[] = {
+        {"the same bytes", "[801]\n", "[801]\n", unchanged},
+        {"the same bytes, past the buffer", big, big, unchanged},
+        {"nothing, as before", "", "", unchanged},
+        {"a byte more", big, big + "n", replaced},
+        {"a byte less", big, big.substr(1), replaced},
+        {"the last byte differs", big, other_end, replaced},
+    };
+    const std::string p = path("users.conf");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        write(p, c.old);
+        setxattr(p.c_str(), access_acl, nobody_reads.data(), nobody_reads.size(), 0);
+        const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+        utimensat(AT_FDCWD, p.c_str(), long_ago, 0);
+        struct stat before = status(p);
+        EXPECT_EQ(replace("users.conf", c.now), c.outcome);
+        struct stat after = status(p);
+        EXPECT_EQ(read(p), c.now);
+        EXPECT_EQ(after.st_ino == before.st_ino, c.outcome == unchanged);
+        EXPECT_EQ(after.st_mtim.tv_sec == long_ago[1].tv_sec, c.outcome == unchanged);
+        EXPECT_EQ(entries(), std::vector<std::string>{"users.conf"});
     }
 }
 

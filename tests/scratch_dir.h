@@ -60,11 +60,11 @@ class ScratchDir : public ::testing::Test
     }
 
     // Writes `content` to the file `name` of the directory.
-    bool replace(const std::string &name, const std::string &content) const
+    file_outcome replace(const std::string &name, const std::string &content) const
     {
         output_file out(dir, name, 0);
         if (out.open() != output_file::opening::ready)
-            return false;
+            return file_outcome::failed;
         out.put(content);
         return out.commit();
     }

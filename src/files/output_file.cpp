@@ -1,5 +1,6 @@
 #include "files/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -12,8 +13,10 @@
 
 // The replacement, in the order it happens: open() finds the configuration
 // directory, takes its lock, finds the file, creates the temporary file and
-// gives it the old file's attributes; put() writes; commit() syncs the new
-// file, renames it over the old one and syncs the directory.
+// gives it the old file's attributes; put() writes, comparing with the old
+// file as the bytes go out; commit() syncs the new file, renames it over the
+// old one and syncs the directory, or, when the old file holds every byte
+// already, removes it and leaves the old one alone.
 
 output_file::output_file(std::string dir, std::string name, int lock_wait_seconds)
     : config_dir_(std::move(dir)), name_(std::move(name)), path_(config_dir_ + "/" + name_),
@@ -43,19 +46,22 @@ output_file::opening output_file::open()
         temp_.discard();
         return opening::failed;
     }
-    old_.reset();
+    if (!same_)
+        old_.reset();
     return opening::ready;
 }
 
-// Opens the file to be replaced, for its ACL. One that this user may write
-// but not read gives it through a descriptor open for writing, to which
-// nothing is written.
+// Opens the file to be replaced, for its ACL and to compare its bytes with
+// the new ones. One that this user may write but not read gives its ACL
+// through a descriptor open for writing, to which nothing is written, and
+// counts as changed.
 bool output_file::open_old_file()
 {
     if (!target_.exists)
         return true;
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     old_.reset(openat(target_.dir.get(), target_.name.c_str(), O_RDONLY | flags));
+    same_ = static_cast<bool>(old_);
     if (!old_ && errno == EACCES)
         old_.reset(openat(target_.dir.get(), target_.name.c_str(), O_WRONLY | flags));
     struct stat st;
@@ -65,11 +71,31 @@ bool output_file::open_old_file()
     if (st.st_dev != target_.st.st_dev || st.st_ino != target_.st.st_ino)
         return record_failure(cause_, "open", target_.shown, EAGAIN);
     target_.st = st;
+    if (same_)
+        old_bytes_ = std::make_unique<char[]>(buffer_size);
     return true;
+}
+
+// Reads as many bytes of the old file as `text` holds and compares them:
+// the first difference, or a read that fails, ends the comparison.
+void output_file::compare_with_old(std::string_view text)
+{
+    while (same_ && !text.empty()) {
+        ssize_t n = read(old_.get(), old_bytes_.get(), std::min(text.size(), buffer_size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
+        same_ = got > 0 && std::memcmp(old_bytes_.get(), text.data(), got) == 0;
+        text.remove_prefix(got);
+    }
+    if (!same_)
+        old_.reset();
 }
 
 void output_file::write_out(std::string_view text)
 {
+    if (!failed_)
+        compare_with_old(text);
     while (!failed_ && !text.empty()) {
         ssize_t n = write(temp_.fd(), text.data(), text.size());
         if (n < 0 && errno == EINTR)
@@ -103,6 +129,26 @@ void output_file::put_past_buffer(std::string_view text)
     used_ = text.size();
 }
 
+// Whether the old file holds exactly the bytes written: each of them
+// matched as it went out, it has none beyond them, and it is still the file
+// of that name, unmodified since it was opened.
+bool output_file::same_as_old()
+{
+    if (!same_)
+        return false;
+    char beyond;
+    ssize_t n;
+    while ((n = read(old_.get(), &beyond, 1)) < 0 && errno == EINTR) {
+    }
+    struct stat now, named;
+    const struct stat &then = target_.st;
+    return n == 0 && fstat(old_.get(), &now) == 0 &&
+           fstatat(target_.dir.get(), target_.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           named.st_dev == now.st_dev && named.st_ino == now.st_ino &&
+           now.st_size == then.st_size && now.st_mtim.tv_sec == then.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == then.st_mtim.tv_nsec;
+}
+
 bool output_file::finish_writing()
 {
     if (failed_)
@@ -125,13 +171,17 @@ bool output_file::replace_target()
            record_failure(cause_, "fsync", target_.dir_shown, errno);
 }
 
-bool output_file::commit()
+file_outcome output_file::commit()
 {
     flush();
+    if (!failed_ && same_as_old()) {
+        temp_.discard();
+        return file_outcome::unchanged;
+    }
     if (finish_writing() && replace_target())
-        return true;
+        return file_outcome::replaced;
     std::printf("Writing %s failed,please check it.\n", path_.c_str());
     report_cause(cause_);
     temp_.discard();
-    return false;
+    return file_outcome::failed;
 }
