@@ -16,7 +16,7 @@
 
 #include <strings.h>
 
-#include "peers/output_file.h"
+#include "files/output_file.h"
 #include "peers/peer_file.h"
 #include "peers/pjsip.h"
 #include "peers/sip.h"
@@ -178,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
 
     // Never committed: the destructor removes the temporary file.
-    output_file out(std::string(config_dir) + "/" + mode.file_name, 0);
+    output_file out(config_dir, mode.file_name, 0);
     if (out.open() != output_file::opening::ready)
         std::abort();
     for (std::uint32_t number = 1; number <= rows.size(); ++number) {

@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <iostream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -60,15 +64,86 @@ TEST_F(ProgramTest, ARunGivesUpWhenTheDirectoryStaysLocked)
 {
     make_table("users_horncell", {"_exten"}, {{"801"}});
     write_file(config_path("users_horncell.conf"), previous);
+    int lock = open(config_path(lock_file_name).c_str(), O_RDONLY | O_CREAT, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    run_result r = run_program({"1"});
+    close(lock);
+    EXPECT_EQ(r.out, "Connection success!\nAnother run is still writing " +
+                         config_path("users_horncell.conf") + "; it is left unchanged.\n");
+    EXPECT_EQ(r.err, "peerloom: flock " + config_path(lock_file_name) +
+                         ": Resource temporarily unavailable\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(config_path("users_horncell.conf")), previous);
+}
+
+// Whoever may read the directory may lock it too; that holds no run up.
+TEST_F(ProgramTest, ALockOnTheDirectoryHoldsNoRunUp)
+{
+    make_table("users_horncell", {"_exten"}, {{"801"}});
     int dir = open(config_path().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_EQ(flock(dir, LOCK_EX), 0);
     run_result r = run_program({"1"});
     close(dir);
-    EXPECT_EQ(r.out, "Connection success!\nAnother run is still writing " +
-                         config_path("users_horncell.conf") + "; it is left unchanged.\n");
-    EXPECT_EQ(r.err, "peerloom: flock " + config_path() + ": Resource temporarily unavailable\n");
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(read_file(config_path("users_horncell.conf")), previous);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+// The lock file is the one name a run adds, and only the running user can
+// open it, so that only runs can hold it.
+TEST_F(ProgramTest, ARunAddsOnlyItsPrivateLockFile)
+{
+    make_table("users_horncell", {"_exten"}, {{"801"}});
+    EXPECT_EQ(run_program({"1"}).status, 0);
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(config_path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{lock_file_name, "peerloom.ini", "users_horncell.conf"}));
+    struct stat st;
+    ASSERT_EQ(lstat(config_path(lock_file_name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, geteuid());
+}
+
+// A lock file that others could hold, or that leads elsewhere, is refused
+// as a file that cannot be created, before anything is written.
+TEST_F(ProgramTest, ALockFileThatIsNotTheRunnersOwnIsRefused)
+{
+    make_table("users_extension", {"_exten"}, {});
+    const std::string lock = config_path(lock_file_name);
+    const struct {
+        const char *name;
+        std::function<void()> plant;
+        const char *reason;
+        bool needs_root;
+    } cases[] = {
+        {"a link", [&] { symlink("peerloom.ini", lock.c_str()); }, "a symbolic link", false},
+        {"another user's file",
+         [&] {
+             write_file(lock, "");
+             chown(lock.c_str(), 65534, 65534);
+         },
+         "owned by another user", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needs_root && geteuid() != 0) {
+            std::cout << "left out, as it needs root: " << c.name << "\n";
+            continue;
+        }
+        clear_config_dir();
+        write_good_settings();
+        write_file(config_path("users_extension.conf"), previous);
+        c.plant();
+        run_result r = run_program({"0"});
+        EXPECT_EQ(r.out, "Connection success!\nRecieved 0 rows\n"
+                         "Creating extension config file failed,please check it.\n");
+        EXPECT_EQ(r.err, "peerloom: open " + lock + ": " + c.reason + "\n");
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(read_file(config_path("users_extension.conf")), previous);
+    }
 }
 
 TEST_F(ProgramTest, AnInterruptedRunRemovesItsTemporaryFile)

@@ -23,6 +23,8 @@ const char long_banner[] =
     "parameter 1 produce users_horncell.conf\n"
     "parameter 2 produce users_webrtc.conf\n";
 
+const char lock_file_name[] = ".peerloom.lock";
+
 const char short_banner[] =
     "==2015.11.19==\n"
     "==2016.01.20 support utf8(Chinese)==\n"
@@ -218,7 +220,8 @@ std::vector<std::string> config_dir_entries()
 {
     std::vector<std::string> names;
     for (const fs::directory_entry &entry : fs::directory_iterator(TEST_CONFIG_DIR))
-        names.push_back(entry.path().filename().string());
+        if (entry.path().filename() != lock_file_name)
+            names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

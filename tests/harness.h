@@ -69,8 +69,12 @@ bool file_exists(const std::string &path);
 // `text` with the random part of every temporary file name as "XXXXXX".
 std::string without_random_names(const std::string &text);
 
-// Names in the configuration directory, sorted.
+// Names in the configuration directory, sorted, the lock file that every
+// run makes there left out.
 std::vector<std::string> config_dir_entries();
+
+// The lock file's name.
+extern const char lock_file_name[];
 
 // Empties the configuration directory.
 void clear_config_dir();

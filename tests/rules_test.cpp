@@ -123,6 +123,7 @@ TEST(UnsafeText, LinesThePbxWouldSkip)
 {
     const char *too_long = "a line too long for the PBX";
     const std::string fits(8181, 'v'), over(8182, 'v'), escaped = std::string(8180, 'v') + ";";
+    const std::string broken = over + "\n"; // a string of its own, for the views below to see
     const struct {
         std::string_view key, value;
         std::size_t suffix;
@@ -133,7 +134,7 @@ TEST(UnsafeText, LinesThePbxWouldSkip)
         {"secret", escaped, 0, too_long}, // "\;" is two bytes
         {"mailbox", std::string_view(fits).substr(9), 8, nullptr},
         {"mailbox", std::string_view(fits).substr(8), 8, too_long},
-        {"secret", over + "\n", 0, "a line break"}, // a broken line is named first
+        {"secret", broken, 0, "a line break"}, // a broken line is named first
     };
     for (const auto &c : settings)
         EXPECT_STREQ(setting_hazard(check_key(c.key), c.value, c.suffix), c.hazard)

@@ -198,6 +198,9 @@ TEST_F(ProgramTest, FilesThatCannotBeReplacedAreRefusedAtCreation)
                        0);
          },
          become_nobody, "peerloom: rename " + file + ": Operation not permitted\n"},
+        {"another user's file in a sticky directory, for root too",
+         [&] { EXPECT_EQ(chmod(dir.c_str(), 01777) | chown(file.c_str(), 1234, 1234), 0); }, [] {},
+         "peerloom: rename " + file + ": Operation not permitted\n"},
         {"a file mounted over the peer file", [] {}, mounted,
          "peerloom: rename " + file + ": Device or resource busy\n"},
     };

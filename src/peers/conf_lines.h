@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "peers/output_file.h"
+#include "files/output_file.h"
 
 // The two kinds of line a peer file holds, in the PBX's configuration
 // syntax. They write what they are given: unsafe_text says what may not be.

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "db/database.h"
-#include "peers/output_file.h"
+#include "files/output_file.h"
 #include "peers/row_walk.h"
 #include "util/console.h"
 
@@ -26,20 +26,20 @@ std::vector<std::string> other_files(const peer_mode &mode, const output_setting
 
 } // namespace
 
-int write_peer_file(const peer_mode &mode, const output_settings &where)
+file_outcome write_peer_file(const peer_mode &mode, const output_settings &where)
 {
     // The directory is locked before the query: a run that starts later
     // then reads its table later too, and its file is the one that stays.
-    output_file out(where.dir + "/" + mode.file_name, where.lock_wait_seconds);
+    output_file out(where.dir, mode.file_name, where.lock_wait_seconds);
     output_file::opening opened = out.open();
     if (opened == output_file::opening::busy) {
         std::printf("Another run is still writing %s; it is left unchanged.\n", out.path().c_str());
         report_cause(out.cause());
-        return -1;
+        return file_outcome::failed;
     }
 
     if (run_query(mode.sql) != 0 || store_result() != 0)
-        return -1;
+        return file_outcome::failed;
     if (mode.reports_row_count)
         report_row_count();
 
@@ -48,10 +48,10 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
     if (opened != output_file::opening::ready) {
         std::printf(mode.open_failure, out.path().c_str());
         report_cause(out.cause());
-        return -1;
+        return file_outcome::failed;
     }
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
     if (translate_rows(out, mode.chain, mode.shape, where.form, other_files(mode, where)) != 0)
-        return -1;
-    return out.commit() ? 0 : -1;
+        return file_outcome::failed;
+    return out.commit();
 }

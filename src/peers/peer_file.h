@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "files/output_file.h"
 #include "peers/rules.h"
 
 // Everything that sets one peer file apart from the others.
@@ -25,16 +26,17 @@ struct output_settings {
     int lock_wait_seconds; // how long to wait for another run writing there
 };
 
-// Reads the mode's table and regenerates its file. Returns 0, or -1 after a
-// failure that it has reported; the old file is then left as it was.
-int write_peer_file(const peer_mode &mode, const output_settings &where);
+// Reads the mode's table and regenerates its file: replaced, left unchanged
+// when it already held the new content, or failed, which it has reported,
+// leaving the old file as it was.
+file_outcome write_peer_file(const peer_mode &mode, const output_settings &where);
 
 // The three modes' tables and files.
 extern const peer_mode extension_mode;
 extern const peer_mode horncell_mode;
 extern const peer_mode webrtc_mode;
 
-// The three modes; each returns 0 or -1.
-int write_extension_file(const output_settings &where);
-int write_horncell_file(const output_settings &where);
-int write_webrtc_file(const output_settings &where);
+// The three modes.
+file_outcome write_extension_file(const output_settings &where);
+file_outcome write_horncell_file(const output_settings &where);
+file_outcome write_webrtc_file(const output_settings &where);

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "files/output_file.h"
 #include "peers/conf_lines.h"
-#include "peers/output_file.h"
 #include "peers/section_names.h"
 #include "peers/unsafe_text.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "db/database.h"
-#include "peers/output_file.h"
+#include "files/output_file.h"
 #include "peers/pjsip.h"
 #include "peers/sip.h"
 #include "util/console.h"

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "files/output_file.h"
 #include "peers/conf_lines.h"
-#include "peers/output_file.h"
 #include "peers/unsafe_text.h"
 
 namespace

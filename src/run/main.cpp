@@ -12,7 +12,7 @@
 namespace
 {
 
-using mode_writer = int (*)(const output_settings &);
+using mode_writer = file_outcome (*)(const output_settings &);
 
 struct mode_entry {
     char selector; // first character of the argument
@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     if (mode_writer write = find_writer(argv[1][0])) {
         // On failure the writer has said why; the process's end releases
         // the rest, and no banner follows.
-        if (write(where) != 0)
+        if (write(where) == file_outcome::failed)
             return -1;
     } else {
         std::puts("You enter the wrong parameters.please check it");

@@ -18,6 +18,17 @@ struct failure_cause {
     const char *reason = nullptr; // the cause in words, where no errno names it
 };
 
+// Records a failed step in `cause` and returns false, for the functions that
+// say whether they succeeded and leave the reporting to their caller.
+// `error` is best saved before anything else runs: building a path may
+// change errno.
+inline bool record_failure(failure_cause &cause, const char *step, const std::string &path,
+                           int error, const char *reason = nullptr)
+{
+    cause = {step, path, error, reason};
+    return false;
+}
+
 // "peerloom: STEP PATH: REASON" on standard error, REASON being the system's
 // text for the error; nothing when no step failed.
 void report_cause(const failure_cause &cause);
