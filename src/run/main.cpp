@@ -7,6 +7,7 @@
 #include "db/database.h"
 #include "peers/peer_file.h"
 #include "run/build_config.h"
+#include "run/onchange.h"
 #include "run/settings.h"
 
 namespace
@@ -17,12 +18,13 @@ using mode_writer = file_outcome (*)(const output_settings &);
 struct mode_entry {
     char selector; // first character of the argument
     mode_writer write;
+    const peer_mode &mode; // what it writes, and where
 };
 
 const mode_entry modes[] = {
-    {'0', write_extension_file},
-    {'1', write_horncell_file},
-    {'2', write_webrtc_file},
+    {'0', write_extension_file, extension_mode},
+    {'1', write_horncell_file, horncell_mode},
+    {'2', write_webrtc_file, webrtc_mode},
 };
 
 const char *const banner_head[] = {
@@ -49,12 +51,25 @@ void print_banner(bool long_form)
         std::puts(line);
 }
 
-mode_writer find_writer(char selector)
+const mode_entry *find_mode(char selector)
 {
     for (const mode_entry &m : modes)
         if (m.selector == selector)
-            return m.write;
+            return &m;
     return nullptr;
+}
+
+// Runs the mode's writer, then, when it replaced its file, the settings'
+// onchange command. False after a failure that has been reported.
+bool regenerate(const mode_entry &m, const output_settings &where, const db_settings &settings)
+{
+    file_outcome outcome = m.write(where);
+    if (outcome == file_outcome::failed)
+        return false;
+    if (outcome == file_outcome::unchanged || settings.onchange.empty())
+        return true;
+    return run_onchange(settings.onchange, where.dir + "/" + m.mode.file_name, m.selector,
+                        onchange_wait_seconds);
 }
 
 } // namespace
@@ -87,10 +102,10 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    if (mode_writer write = find_writer(argv[1][0])) {
-        // On failure the writer has said why; the process's end releases
-        // the rest, and no banner follows.
-        if (write(where) == file_outcome::failed)
+    if (const mode_entry *m = find_mode(argv[1][0])) {
+        // On failure the writer or the command has said why; the process's
+        // end releases the rest, and no banner follows.
+        if (!regenerate(*m, where, settings))
             return -1;
     } else {
         std::puts("You enter the wrong parameters.please check it");
