@@ -6,8 +6,9 @@ Usage: compare.py PEERLOOM FLOOR CONFIG_DIR HOST USER PASSWORD DATABASE -- CLIEN
 For each form of peer file (chan_sip, then PJSIP with `driver = pjsip`) and
 each mode, four runs take turns, after one warm-up round, so that drifts of
 the machine hit them alike:
-- peerloom replacing its file: the file on disk differs from the table in
-  its last byte, so that the whole file is read back and replaced;
+- peerloom replacing its file: the file on disk differs from what the
+  table says in one byte halfway through, so that half of it is read back
+  and compared before the whole is replaced;
 - peerloom with the file already as the table says (left alone);
 - the stock client writing the query's result into a file;
 - the floor: connect, query and store the result, then write the bytes of
@@ -42,12 +43,14 @@ def run(argv, stdout_path):
     return elapsed, usage.ru_maxrss
 
 
-def change_last_byte(path):
-    """Makes the peer file differ from what the table says, in place."""
+def change_a_byte(path):
+    """Makes the peer file differ from what the table says in one byte,
+    halfway through, in place: as a table edit would, on average."""
+    at = os.path.getsize(path) // 2
     with open(path, "r+b") as f:
-        f.seek(-2, os.SEEK_END)
+        f.seek(at)
         byte = f.read(1)
-        f.seek(-2, os.SEEK_END)
+        f.seek(at)
         f.write(b"#" if byte != b"#" else b"%")
 
 
@@ -67,7 +70,7 @@ def compare(programs, config_dir, mode, table):
     for i in range(RUNS + 1):
         for name, command in argv.items():
             if name == "replaced":
-                change_last_byte(conf)
+                change_a_byte(conf)
             sample = run(command, outputs.get(name, os.devnull))
             if i > 0:  # the first round warms the server's and the kernel's caches
                 samples[name].append(sample)

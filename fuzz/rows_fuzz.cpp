@@ -170,12 +170,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    pjsip_plan pjsip = plan_pjsip(plan, mode.chain, rows.size());
-    for (const fuzzed_row &row : rows)
-        note_row_name(pjsip, row.values.data());
-    failure_cause cause;
-    if (!note_other_file(pjsip, other, cause))
+    taken_names taken;
+    if (!taken.read_other_files({other}))
         std::abort();
+    pjsip_plan pjsip = plan_pjsip(plan, mode.chain, taken);
 
     // Never committed: the destructor removes the temporary file.
     output_file out(config_dir, mode.file_name, 0);

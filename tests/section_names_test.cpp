@@ -23,7 +23,8 @@ std::vector<std::string> names_in(const std::string &path, bool &read)
 TEST(SectionNames, AreReadAsThePbxReadsThem)
 {
     using names = std::vector<std::string>;
-    const std::string filler(65536 - 10, 'x'); // puts the next header across a piece's end
+    const std::size_t window = 1 << 22;         // what the reader maps at a time
+    const std::string filler(window - 10, 'x'); // puts the next header across a window's end
     const struct {
         const char *name;
         std::string text;
@@ -57,6 +58,23 @@ TEST(SectionNames, AreReadAsThePbxReadsThem)
     EXPECT_TRUE(read);
     EXPECT_TRUE(names_in(dir, read).empty()); // a directory holds no sections
     EXPECT_TRUE(read);
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
+// A file cut short while it is read fails the read; it does not end the run.
+TEST(SectionNames, AFileCutShortWhileReadIsAFailedRead)
+{
+    char dir[] = "/tmp/peerloom-names-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/users_webrtc.conf";
+    std::ofstream(path, std::ios::binary) << "[a]\n" << std::string(6 << 20, 'x') << "\n[b]\n";
+    failure_cause cause;
+    bool read = read_section_names(
+        path, [&](std::string_view) { truncate(path.c_str(), 100); }, cause);
+    EXPECT_FALSE(read);
+    EXPECT_STREQ(cause.step, "read");
+    EXPECT_STREQ(cause.reason, "cut short while it was read");
     unlink(path.c_str());
     rmdir(dir);
 }

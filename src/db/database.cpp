@@ -1,6 +1,7 @@
 #include "db/database.h"
 
 #include <cstdio>
+#include <cstring>
 #include <errmsg.h>
 #include <mysql.h>
 #include <string>
@@ -149,9 +150,13 @@ void connection(const char *hosts, const char *user, const char *password, const
     }
 }
 
-int run_query(const char *sql)
+int run_query(const char *sql, const std::function<void()> &meanwhile)
 {
-    int status = mysql_query(&conn, sql);
+    int status = mysql_send_query(&conn, sql, std::strlen(sql));
+    if (status == 0 && meanwhile)
+        meanwhile();
+    if (status == 0)
+        status = mysql_read_query_result(&conn);
     if (status != 0)
         complain("SELECT error: %s\n", mysql_error(&conn));
     return status;
@@ -176,16 +181,6 @@ void report_row_count()
 unsigned column_count()
 {
     return mysql_num_fields(res_exten);
-}
-
-unsigned long long row_count()
-{
-    return mysql_num_rows(res_exten);
-}
-
-void rewind_rows()
-{
-    mysql_data_seek(res_exten, 0);
 }
 
 char **next_row()

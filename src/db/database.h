@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 // The run's one connection to a database server, the first of the named ones
@@ -20,8 +21,8 @@ extern char **exten_row;
 // Connects with the settings and says on the console whether it worked.
 // `hosts` names one server, as it stands, or several, separated by commas,
 // blanks around each ignored and empty items skipped; an empty value, or a
-// list that names no host, is the local server's socket. They are tried in order, each with the same waits and TLS rules,
-// and the first that connects serves the run. Each one that fails before
+// list that names no host, is the local server's socket. They are tried in order, each with the
+// same waits and TLS rules, and the first that connects serves the run. Each one that fails before
 // the last gets a cause line on standard error; the last one's failure is
 // reported as a failed connection.
 // `ca_file`, when not empty, holds the certificates that verify the server.
@@ -30,7 +31,9 @@ void connection(const char *hosts, const char *user, const char *password, const
                 tls_mode tls, const char *ca_file);
 
 // Runs `sql`; returns 0, or non-zero after printing the server's complaint.
-int run_query(const char *sql);
+// `meanwhile`, when given, runs once the query is sent, while the server
+// works on it: time the run would otherwise spend waiting.
+int run_query(const char *sql, const std::function<void()> &meanwhile = {});
 
 // Keeps the whole result of the query on the client side; returns 0, or -1
 // after printing why there is no result.
@@ -42,14 +45,8 @@ void report_row_count();
 // Number of columns of the stored result.
 unsigned column_count();
 
-// Number of rows of the stored result.
-unsigned long long row_count();
-
 // Steps to the next row and leaves it in exten_row; null after the last one.
 char **next_row();
-
-// Makes the next row the first one again.
-void rewind_rows();
 
 // The byte lengths of exten_row's values: a value may hold NUL bytes.
 const unsigned long *row_lengths();

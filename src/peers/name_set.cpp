@@ -22,27 +22,7 @@ std::uint32_t tag_of(std::uint64_t hash)
     return static_cast<std::uint32_t>(hash >> 32);
 }
 
-std::size_t capacity_for(std::size_t names)
-{
-    std::size_t slots = 64; // and so at least two words of the bitmap
-    while (slots < 2 * names)
-        slots *= 2;
-    return slots;
-}
-
 } // namespace
-
-name_set::name_set(std::size_t names) : slots_(capacity_for(names)), seen_(slots_.size() / 32)
-{
-    names_.reserve(names);
-}
-
-// Another part of the hash than the slot's, so that names of one slot are
-// told apart here.
-std::size_t name_set::bit_of(std::uint64_t hash) const
-{
-    return (hash >> 40) & (seen_.size() * 64 - 1);
-}
 
 // The slot that holds `name`, or the free slot where it would go.
 std::size_t name_set::slot_of(std::string_view name, std::uint64_t hash) const
@@ -51,7 +31,10 @@ std::size_t name_set::slot_of(std::string_view name, std::uint64_t hash) const
     std::uint32_t tag = tag_of(hash);
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         const slot &s = slots_[i];
-        if (s.name == 0 || (s.tag == tag && names_[s.name - 1].name == name))
+        if (s.name == 0)
+            return i;
+        const named &n = names_[s.name - 1];
+        if (s.tag == tag && std::string_view(n.data, n.size) == name)
             return i;
     }
 }
@@ -60,35 +43,24 @@ void name_set::grow()
 {
     std::vector<slot> old(slots_.size() * 2);
     old.swap(slots_);
-    seen_.assign(slots_.size() / 32, 0);
-    for (const slot &s : old)
+    for (const slot &s : old) {
         if (s.name != 0) {
-            std::string_view name = names_[s.name - 1].name;
-            std::uint64_t hash = hash_of(name);
-            slots_[slot_of(name, hash)] = s;
-            seen_[bit_of(hash) / 64] |= std::uint64_t(1) << (bit_of(hash) % 64);
+            const named &n = names_[s.name - 1];
+            std::string_view name(n.data, n.size);
+            slots_[slot_of(name, hash_of(name))] = s;
         }
+    }
 }
 
 std::uint32_t name_set::insert(std::string_view name, std::uint32_t where)
 {
-    if (2 * (names_.size() + 1) > slots_.size())
+    if (4 * (names_.size() + 1) > 3 * slots_.size())
         grow();
     std::uint64_t hash = hash_of(name);
     slot &s = slots_[slot_of(name, hash)];
     if (s.name == 0) {
-        names_.push_back({name, where});
+        names_.push_back({name.data(), static_cast<std::uint32_t>(name.size()), where});
         s = {tag_of(hash), static_cast<std::uint32_t>(names_.size())};
-        seen_[bit_of(hash) / 64] |= std::uint64_t(1) << (bit_of(hash) % 64);
     }
     return names_[s.name - 1].where;
-}
-
-std::uint32_t name_set::find(std::string_view name) const
-{
-    std::uint64_t hash = hash_of(name);
-    if ((seen_[bit_of(hash) / 64] >> (bit_of(hash) % 64) & 1) == 0)
-        return absent;
-    const slot &s = slots_[slot_of(name, hash)];
-    return s.name != 0 ? names_[s.name - 1].where : absent;
 }

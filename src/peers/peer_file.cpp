@@ -5,6 +5,7 @@
 #include "db/database.h"
 #include "files/output_file.h"
 #include "peers/row_walk.h"
+#include "peers/taken_names.h"
 #include "util/console.h"
 
 namespace
@@ -12,15 +13,14 @@ namespace
 
 const peer_mode *const all_modes[] = {&extension_mode, &horncell_mode, &webrtc_mode};
 
-// The PBX reads the three PJSIP files as one, so a PJSIP run checks its
-// names against the other two, as they stand while it holds the directory.
+// The other two peer files of the directory: the PBX reads the three PJSIP
+// files as one.
 std::vector<std::string> other_files(const peer_mode &mode, const output_settings &where)
 {
     std::vector<std::string> paths;
-    if (where.form == peer_form::pjsip)
-        for (const peer_mode *other : all_modes)
-            if (other != &mode)
-                paths.push_back(where.dir + "/" + other->file_name);
+    for (const peer_mode *other : all_modes)
+        if (other != &mode)
+            paths.push_back(where.dir + "/" + other->file_name);
     return paths;
 }
 
@@ -38,7 +38,15 @@ file_outcome write_peer_file(const peer_mode &mode, const output_settings &where
         return file_outcome::failed;
     }
 
-    if (run_query(mode.sql) != 0 || store_result() != 0)
+    // A PJSIP run reads the names of the other peer files, as they stand
+    // while it holds the directory, while the server works on the query.
+    taken_names taken;
+    bool others_read = true;
+    auto read_others = [&] {
+        if (opened == output_file::opening::ready && where.form == peer_form::pjsip)
+            others_read = taken.read_other_files(other_files(mode, where));
+    };
+    if (run_query(mode.sql, read_others) != 0 || store_result() != 0)
         return file_outcome::failed;
     if (mode.reports_row_count)
         report_row_count();
@@ -50,8 +58,14 @@ file_outcome write_peer_file(const peer_mode &mode, const output_settings &where
         report_cause(out.cause());
         return file_outcome::failed;
     }
+    if (!others_read) {
+        std::printf("Cannot read the names in %s,%s is left unchanged.\n",
+                    taken.failed_file().c_str(), out.path().c_str());
+        report_cause(taken.cause());
+        return file_outcome::failed;
+    }
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
-    if (translate_rows(out, mode.chain, mode.shape, where.form, other_files(mode, where)) != 0)
+    if (translate_rows(out, mode.chain, mode.shape, where.form, taken) != 0)
         return file_outcome::failed;
     return out.commit();
 }

@@ -4,7 +4,6 @@
 
 #include "files/output_file.h"
 #include "peers/conf_lines.h"
-#include "peers/section_names.h"
 #include "peers/unsafe_text.h"
 
 namespace
@@ -15,19 +14,10 @@ bool fixed_host(const pjsip_row &row)
     return row.host_is != host_kind::dynamic;
 }
 
-// Checks the text of a setting column that PJSIP translates: the line that
-// carries its value as it stands, or the value alone where it only chooses
-// what is written.
-const char *value_hazard(const pjsip_plan &pjsip, std::size_t i, const column_plan &col,
-                         std::string_view value)
-{
-    if (value_line_key(*pjsip.columns[i]).empty())
-        return text_hazard(value);
-    return setting_hazard(pjsip.value_lines[i], value, mailbox_context(col, value).size());
-}
-
 // Reads the row's columns into `row`; returns the first text found that
-// would break the file, as the chan_sip form would name it.
+// would break the file, as the chan_sip form would name it. A value that a
+// line carries as it stands is checked on that line; one that only chooses
+// what is written, on its own.
 refusal gather(const std::vector<column_plan> &plan, row_view cells, const variant &v,
                pjsip_plan &pjsip)
 {
@@ -48,10 +38,20 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
             row.name_column = col.name;
         } else if (col.kind == rule_kind::setting && pjsip.columns[i] != nullptr &&
                    !value.empty()) {
-            if (const char *hazard = value_hazard(pjsip, i, col, value))
-                return {hazard, col.name};
             const pjsip_column &t = *pjsip.columns[i];
-            if (!t.translate(t, col, value, row) && row.untaken.empty())
+            const key_check &line = pjsip.value_lines[i];
+            if (line.size != 0)
+                if (const char *hazard =
+                        setting_hazard(line, value, mailbox_context(col, value).size()))
+                    return {hazard, col.name};
+            bool taken = t.translate(t, col, value, row);
+            // A value that only chooses what is written is, when taken, one
+            // of a few words, with nothing in it that could break a line: its
+            // text needs a look only when it is refused, or when any is taken.
+            if (line.size == 0 && (!taken || takes_any_text(t)))
+                if (const char *hazard = text_hazard(value))
+                    return {hazard, col.name};
+            if (!taken && row.untaken.empty())
                 row.untaken = col.name;
         }
     }
@@ -70,11 +70,11 @@ refusal check(const pjsip_row &row, pjsip_plan &pjsip, std::uint32_t number)
         return {"a name PJSIP would change", column};
     // Two objects of one type and name make the PBX reject every object of
     // the file; the three files count as one.
-    std::uint32_t taken = pjsip.name_taken[number - 1];
-    if (taken == pjsip_plan::earlier_row)
+    taken_names::holder had = pjsip.taken->take(row.name, number);
+    if (!had.nobody && had.file.empty())
         return {"the name of an earlier row", column};
-    if (taken != pjsip_plan::own)
-        return {"the name of a row in", column, pjsip.other_files[taken - 1]};
+    if (!had.nobody)
+        return {"the name of a row in", column, had.file};
     return {};
 }
 
@@ -162,11 +162,10 @@ void write_identify(output_file &out, const pjsip_row &row, const variant &v)
 } // namespace
 
 pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &chain,
-                      std::size_t rows)
+                      taken_names &taken)
 {
     pjsip_plan pjsip;
-    pjsip.names = name_set(rows);
-    pjsip.name_taken.reserve(rows);
+    pjsip.taken = &taken;
     for (const rule &r : chain) {
         if (r.kind == rule_kind::header) {
             pjsip.name_keyword = r.keyword;
@@ -184,38 +183,11 @@ pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &ch
             else if (sets_media_encryption(*t) && pjsip.media_column == pjsip_plan::no_column)
                 pjsip.media_column = i;
         }
-        if (col.kind == rule_kind::header && pjsip.name_column == pjsip_plan::no_column)
-            pjsip.name_column = i;
         pjsip.columns.push_back(t);
         std::string_view line_key = t != nullptr ? value_line_key(*t) : std::string_view();
         pjsip.value_lines.push_back(check_key(line_key));
     }
     return pjsip;
-}
-
-void note_row_name(pjsip_plan &pjsip, const char *const *values)
-{
-    auto row = static_cast<std::uint32_t>(pjsip.name_taken.size() + 1);
-    bool named = pjsip.name_column != pjsip_plan::no_column;
-    // The name as a C string, which spares asking the client library for
-    // the lengths of every value of the row: a name that holds a NUL byte
-    // is noted short, but its row is refused for that byte before its
-    // name is looked at.
-    const char *name = named && values[pjsip.name_column] ? values[pjsip.name_column] : "";
-    bool first = !named || pjsip.names.insert(name, row) == row;
-    pjsip.name_taken.push_back(first ? pjsip_plan::own : pjsip_plan::earlier_row);
-}
-
-bool note_other_file(pjsip_plan &pjsip, const std::string &path, failure_cause &cause)
-{
-    pjsip.other_files.push_back(path);
-    auto file = static_cast<std::uint32_t>(pjsip.other_files.size());
-    auto note = [&pjsip, file](std::string_view name) {
-        std::uint32_t first = pjsip.names.find(name);
-        if (first != name_set::absent && pjsip.name_taken[first - 1] == pjsip_plan::own)
-            pjsip.name_taken[first - 1] = file;
-    };
-    return read_section_names(path, note, cause);
 }
 
 refusal write_pjsip_row(output_file &out, const std::vector<column_plan> &plan, row_view cells,

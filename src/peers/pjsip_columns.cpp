@@ -151,6 +151,31 @@ bool qualify(const pjsip_column &, const column_plan &, std::string_view value, 
     return same_word(value, "no") || zero;
 }
 
+enum class nat_word { yes, no, force_rport, comedia, unknown };
+
+// One word of a nat list. Every row of a table usually has one, so the word
+// is told by its length first.
+nat_word read_nat_word(std::string_view word)
+{
+    switch (word.size()) {
+    case 2:
+        return same_word(word, "no") ? nat_word::no : nat_word::unknown;
+    case 3:
+        return same_word(word, "yes") ? nat_word::yes : nat_word::unknown;
+    case 5:
+        return same_word(word, "never") ? nat_word::no : nat_word::unknown;
+    case 7:
+        return same_word(word, "comedia") ? nat_word::comedia : nat_word::unknown;
+    case 11:
+        return same_word(word, "force_rport") ? nat_word::force_rport : nat_word::unknown;
+    case 12:
+        return same_word(word, "auto_comedia") ? nat_word::comedia : nat_word::unknown;
+    case 16:
+        return same_word(word, "auto_force_rport") ? nat_word::force_rport : nat_word::unknown;
+    }
+    return nat_word::unknown;
+}
+
 // chan_sip's nat words, any of them in a comma-separated list, and the
 // endpoint options that do the same. As in chan_sip, the first "yes" or
 // "no" decides alone. PJSIP forces rport unless told not to, where chan_sip's
@@ -159,11 +184,10 @@ bool nat(const pjsip_column &, const column_plan &, std::string_view value, pjsi
 {
     bool rport = false, symmetric = false, decided = false, off = false;
     bool taken = each_word(value, [&](std::string_view word) {
-        bool yes = same_word(word, "yes");
-        bool no = same_word(word, "no") || same_word(word, "never");
-        bool forces = same_word(word, "force_rport") || same_word(word, "auto_force_rport");
-        bool comedia = same_word(word, "comedia") || same_word(word, "auto_comedia");
-        if (!yes && !no && !forces && !comedia)
+        nat_word said = read_nat_word(word);
+        bool yes = said == nat_word::yes, no = said == nat_word::no;
+        bool forces = said == nat_word::force_rport, comedia = said == nat_word::comedia;
+        if (said == nat_word::unknown)
             return false;
         if (decided)
             return true;
@@ -313,6 +337,11 @@ bool sets_media_encryption(const pjsip_column &t)
     return t.translate == encryption || t.translate == dtlsenable;
 }
 
+bool takes_any_text(const pjsip_column &t)
+{
+    return t.translate == ignore;
+}
+
 std::string_view value_line_key(const pjsip_column &t)
 {
     if (t.translate == copy || t.translate == from_user)
@@ -324,9 +353,4 @@ std::string_view value_line_key(const pjsip_column &t)
     if (t.translate == host)
         return "match";
     return {};
-}
-
-void add_line(pjsip_row &row, std::string_view key, std::string_view value, std::string_view suffix)
-{
-    row.lines.push_back({key, value, suffix});
 }

@@ -70,6 +70,12 @@ bool sets_media_encryption(const pjsip_column &t);
 // nothing where the value only chooses what is written.
 std::string_view value_line_key(const pjsip_column &t);
 
+// Whether the column takes any text at all, rather than words it knows.
+bool takes_any_text(const pjsip_column &t);
+
 // Adds a line to the endpoint section.
-void add_line(pjsip_row &row, std::string_view key, std::string_view value,
-              std::string_view suffix = {});
+inline void add_line(pjsip_row &row, std::string_view key, std::string_view value,
+                     std::string_view suffix = {})
+{
+    row.lines.push_back({key, value, suffix});
+}

@@ -6,7 +6,6 @@
 #include "files/output_file.h"
 #include "peers/pjsip.h"
 #include "peers/sip.h"
-#include "util/console.h"
 
 namespace
 {
@@ -28,40 +27,17 @@ void refuse(std::uint32_t row, const refusal &refused, const output_file &out)
                 static_cast<int>(refused.file.size()), refused.file.data(), out.path().c_str());
 }
 
-// Notes every row's name, and which of them the other files hold, before
-// the first row is written.
-bool note_names(pjsip_plan &pjsip, const std::vector<std::string> &other_files,
-                const output_file &out)
-{
-    while (next_row() != nullptr)
-        note_row_name(pjsip, exten_row);
-    rewind_rows();
-    for (const std::string &path : other_files) {
-        failure_cause cause;
-        if (!note_other_file(pjsip, path, cause)) {
-            std::printf("Cannot read the names in %s,%s is left unchanged.\n", path.c_str(),
-                        out.path().c_str());
-            report_cause(cause);
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form,
-                   const std::vector<std::string> &other_files)
+                   taken_names &taken)
 {
     std::vector<std::string_view> names = result_column_names();
     std::printf("field_count = %d\n", static_cast<int>(names.size()));
     std::vector<column_plan> plan = plan_columns(names, chain, v);
     pjsip_plan pjsip;
-    if (form == peer_form::pjsip) {
-        pjsip = plan_pjsip(plan, chain, row_count());
-        if (!note_names(pjsip, other_files, out))
-            return -1;
-    }
+    if (form == peer_form::pjsip)
+        pjsip = plan_pjsip(plan, chain, taken);
 
     // After a failed write the walk goes on, writing nothing more, so that
     // the console shows every row whatever the point of failure; committing

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <strings.h>
 
 namespace
 {
@@ -126,7 +125,13 @@ const char *too_long(std::size_t line_size)
 // a peer of that name would become every WebRTC peer's parent.
 bool names_the_template(std::string_view value)
 {
-    return value.size() == 6 && strncasecmp(value.data(), "webrtc", 6) == 0;
+    const std::string_view name = "webrtc";
+    if (value.size() != name.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if ((value[i] | 0x20) != name[i]) // ASCII letters in either case
+            return false;
+    return true;
 }
 
 } // namespace
