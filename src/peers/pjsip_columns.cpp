@@ -3,69 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "peers/pjsip_values.h"
+
 namespace
 {
-
-char ascii_lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Equal ignoring ASCII letter case. Every cell of a translated column goes
-// through a few of these, so they are done here rather than by a library
-// call that would first have to find the word's length.
-bool same_word(std::string_view text, std::string_view word)
-{
-    if (text.size() != word.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (ascii_lower(text[i]) != ascii_lower(word[i]))
-            return false;
-    return true;
-}
-
-bool is_number(std::string_view text)
-{
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-enum class truth { yes, no, neither };
-
-// True and false as the PBX reads them.
-truth read_truth(std::string_view value)
-{
-    using namespace std::string_view_literals;
-    for (std::string_view word : {"yes"sv, "true"sv, "on"sv, "1"sv, "y"sv, "t"sv})
-        if (same_word(value, word))
-            return truth::yes;
-    for (std::string_view word : {"no"sv, "false"sv, "off"sv, "0"sv, "n"sv, "f"sv})
-        if (same_word(value, word))
-            return truth::no;
-    return truth::neither;
-}
-
-std::string_view without_blanks(std::string_view word)
-{
-    while (!word.empty() && (word.front() == ' ' || word.front() == '\t'))
-        word.remove_prefix(1);
-    while (!word.empty() && (word.back() == ' ' || word.back() == '\t'))
-        word.remove_suffix(1);
-    return word;
-}
-
-// Calls `take` with each word of a comma-separated list, blanks around it
-// cut; false as soon as `take` refuses one.
-template <typename F> bool each_word(std::string_view list, F take)
-{
-    for (;;) {
-        std::size_t comma = list.find(',');
-        if (!take(without_blanks(list.substr(0, comma))))
-            return false;
-        if (comma == std::string_view::npos)
-            return true;
-        list.remove_prefix(comma + 1);
-    }
-}
 
 bool copy(const pjsip_column &t, const column_plan &col, std::string_view value, pjsip_row &row)
 {
@@ -149,31 +90,6 @@ bool qualify(const pjsip_column &, const column_plan &, std::string_view value, 
         return true;
     }
     return same_word(value, "no") || zero;
-}
-
-enum class nat_word { yes, no, force_rport, comedia, unknown };
-
-// One word of a nat list. Every row of a table usually has one, so the word
-// is told by its length first.
-nat_word read_nat_word(std::string_view word)
-{
-    switch (word.size()) {
-    case 2:
-        return same_word(word, "no") ? nat_word::no : nat_word::unknown;
-    case 3:
-        return same_word(word, "yes") ? nat_word::yes : nat_word::unknown;
-    case 5:
-        return same_word(word, "never") ? nat_word::no : nat_word::unknown;
-    case 7:
-        return same_word(word, "comedia") ? nat_word::comedia : nat_word::unknown;
-    case 11:
-        return same_word(word, "force_rport") ? nat_word::force_rport : nat_word::unknown;
-    case 12:
-        return same_word(word, "auto_comedia") ? nat_word::comedia : nat_word::unknown;
-    case 16:
-        return same_word(word, "auto_force_rport") ? nat_word::force_rport : nat_word::unknown;
-    }
-    return nat_word::unknown;
 }
 
 // chan_sip's nat words, any of them in a comma-separated list, and the

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 namespace
 {
@@ -68,11 +67,75 @@ bool is_host_name(std::string_view host)
     return inet_aton(zero_terminated(host).c_str(), &address) == 0;
 }
 
+char ascii_lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 } // namespace
+
+bool same_word(std::string_view text, std::string_view word)
+{
+    if (text.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (ascii_lower(text[i]) != ascii_lower(word[i]))
+            return false;
+    return true;
+}
+
+bool is_number(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+truth read_truth(std::string_view value)
+{
+    using namespace std::string_view_literals;
+    for (std::string_view word : {"yes"sv, "true"sv, "on"sv, "1"sv, "y"sv, "t"sv})
+        if (same_word(value, word))
+            return truth::yes;
+    for (std::string_view word : {"no"sv, "false"sv, "off"sv, "0"sv, "n"sv, "f"sv})
+        if (same_word(value, word))
+            return truth::no;
+    return truth::neither;
+}
+
+std::string_view without_blanks(std::string_view word)
+{
+    while (!word.empty() && (word.front() == ' ' || word.front() == '\t'))
+        word.remove_prefix(1);
+    while (!word.empty() && (word.back() == ' ' || word.back() == '\t'))
+        word.remove_suffix(1);
+    return word;
+}
+
+// Every row of a table usually has a nat list, so its words are told by
+// their length first.
+nat_word read_nat_word(std::string_view word)
+{
+    switch (word.size()) {
+    case 2:
+        return same_word(word, "no") ? nat_word::no : nat_word::unknown;
+    case 3:
+        return same_word(word, "yes") ? nat_word::yes : nat_word::unknown;
+    case 5:
+        return same_word(word, "never") ? nat_word::no : nat_word::unknown;
+    case 7:
+        return same_word(word, "comedia") ? nat_word::comedia : nat_word::unknown;
+    case 11:
+        return same_word(word, "force_rport") ? nat_word::force_rport : nat_word::unknown;
+    case 12:
+        return same_word(word, "auto_comedia") ? nat_word::comedia : nat_word::unknown;
+    case 16:
+        return same_word(word, "auto_force_rport") ? nat_word::force_rport : nat_word::unknown;
+    }
+    return nat_word::unknown;
+}
 
 host_kind read_host(std::string_view host)
 {
-    if (host.empty() || (host.size() == 7 && strncasecmp(host.data(), "dynamic", 7) == 0))
+    if (host.empty() || same_word(host, "dynamic"))
         return host_kind::dynamic;
     if (host.size() > longest_host)
         return host_kind::refused;

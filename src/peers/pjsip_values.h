@@ -2,9 +2,42 @@
 
 #include <string_view>
 
-// What the PJSIP side of the PBX does with the texts of a row, where that
-// differs from what the table means. Each of these says whether a text
-// reaches the PBX as the table means it.
+// How the PJSIP side of the PBX reads the texts of a row: the words it
+// knows, and where it would read a text otherwise than the table means it.
+
+// Equal ignoring ASCII letter case. Every cell of a translated column goes
+// through a few of these, so they are done here rather than by a library
+// call that would first have to find the word's length.
+bool same_word(std::string_view text, std::string_view word);
+
+// Decimal digits, at least one.
+bool is_number(std::string_view text);
+
+// True and false as the PBX reads them: yes/no, true/false, on/off, 1/0,
+// y/n, t/f in any letter case.
+enum class truth { yes, no, neither };
+truth read_truth(std::string_view value);
+
+// `word` without the blanks and tabs at either end.
+std::string_view without_blanks(std::string_view word);
+
+// Calls `take` with each word of a comma-separated list, blanks around it
+// cut; false as soon as `take` refuses one.
+template <typename F> bool each_word(std::string_view list, F take)
+{
+    for (;;) {
+        std::size_t comma = list.find(',');
+        if (!take(without_blanks(list.substr(0, comma))))
+            return false;
+        if (comma == std::string_view::npos)
+            return true;
+        list.remove_prefix(comma + 1);
+    }
+}
+
+// One word of a chan_sip nat list, what it asks for.
+enum class nat_word { yes, no, force_rport, comedia, unknown };
+nat_word read_nat_word(std::string_view word);
 
 // How the PBX reads a host.
 enum class host_kind {
