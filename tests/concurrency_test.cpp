@@ -126,6 +126,19 @@ TEST_F(ProgramTest, ALockFileThatIsNotTheRunnersOwnIsRefused)
              chown(lock.c_str(), 65534, 65534);
          },
          "owned by another user", true},
+        {"a file others may open",
+         [&] {
+             write_file(lock, "");
+             chmod(lock.c_str(), 0640);
+         },
+         "open to other users; remove it", false},
+        {"a file of two names",
+         [&] {
+             write_file(lock, "");
+             chmod(lock.c_str(), 0600);
+             link(lock.c_str(), config_path("lock-too").c_str());
+         },
+         "a file of more than one name; remove it", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -32,6 +32,13 @@ bool open_lock_file(int dir, const std::string &path, unique_fd &lock, failure_c
         return record_failure(cause, "open", path, 0, "not a regular file");
     if (st.st_uid != geteuid())
         return record_failure(cause, "open", path, 0, "owned by another user");
+    // Whoever could once open it may keep it open, and take the lock at
+    // will: a mode or an ACL that lets others in, or a second name for the
+    // file elsewhere, spoils it for good. The group bits show an ACL's mask.
+    if (st.st_mode & 077)
+        return record_failure(cause, "open", path, 0, "open to other users; remove it");
+    if (st.st_nlink != 1)
+        return record_failure(cause, "open", path, 0, "a file of more than one name; remove it");
     return true;
 }
 

@@ -13,8 +13,9 @@
 // file to, so that runs of every mode take turns whatever their links.
 //
 // Only the running user can take the lock: the file is made with mode 0600
-// and O_NOFOLLOW, and one that is a link, not a plain file, or another
-// user's is refused. Anyone who could read a locked file could otherwise
+// and O_NOFOLLOW, and one that is a link, not a plain file, another user's,
+// open to others by its mode or ACL, or linked under a second name is
+// refused. Anyone who could read a locked file could otherwise
 // hold off every run, and keep a revoked secret in the PBX's files for as
 // long as they liked. The kernel drops the lock of a run that dies, so the
 // file can stay between runs; it is the one file the program adds to the
