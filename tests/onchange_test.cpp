@@ -1,3 +1,4 @@
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <sys/stat.h>
@@ -82,7 +83,9 @@ TEST_F(Onchange, RunsOnceAfterAChangeWithItsVariables)
 // However the command fails, the new file stays: it is valid.
 TEST_F(Onchange, AFailedCommandIsReportedAndEndsTheRun)
 {
-    const std::string pid_file = config_path("sleeper.pid");
+    // In the working directory, which the command shares: the settings
+    // line holds 99 characters at most.
+    const std::string pid_file = "onchange-sleeper.pid";
     const struct {
         std::string command, reason;
     } cases[] = {
@@ -103,6 +106,7 @@ TEST_F(Onchange, AFailedCommandIsReportedAndEndsTheRun)
     }
     // The time-out ended all that the command started.
     EXPECT_FALSE(running(std::stoi(read_file(pid_file))));
+    std::remove(pid_file.c_str());
 }
 
 TEST_F(Onchange, ASettingsFileOthersMayChangeCannotNameIt)
@@ -138,6 +142,71 @@ TEST_F(Onchange, ASettingsFileOthersMayChangeCannotNameIt)
     write_good_settings();
     chmod(path.c_str(), 0620);
     EXPECT_EQ(run_program({"1"}).status, 0);
+}
+
+// The command gets /dev/null for input whatever the run has, and no
+// descriptor but the standard three: not the settings file nor the
+// connection to the database.
+TEST_F(Onchange, GetsNothingOfTheRunsButItsOutput)
+{
+    set_command("wc -c; ls /proc/$$/fd");
+    run_options fed;
+    fed.in_child = [] {
+        int feed[2];
+        if (pipe(feed) == 0 && write(feed[1], "input", 5) == 5) {
+            close(feed[1]);
+            dup2(feed[0], STDIN_FILENO);
+        }
+    };
+    run_result r = run_program({"1"}, fed);
+    EXPECT_EQ(r.out, console("0\n0\n1\n2\n") + long_banner);
+    EXPECT_EQ(r.status, 0);
+}
+
+// Runs of one directory take turns for their commands too: a reload is not
+// asked of the PBX while another is under way.
+TEST_F(Onchange, CommandsOfTwoRunsDoNotOverlap)
+{
+    make_table("users_extension", {"_exten"}, {{"801"}});
+    const std::string log = config_path("turns.log"), script = config_path("turns");
+    write_file(script, "echo start >>" + log + "; sleep 1; echo end >>" + log + "\n");
+    set_command("sh " + script);
+    started_program first = start_program({"0"});
+    started_program second = start_program({"1"});
+    run_result one = finish_program(first), other = finish_program(second);
+    EXPECT_EQ(one.status, 0) << one.out << one.err;
+    EXPECT_EQ(other.status, 0) << other.out << other.err;
+    EXPECT_EQ(read_file(log), "start\nend\nstart\nend\n");
+}
+
+// A signal that ends the run ends the command as well, and the run within
+// its wait, even when the command ignores the signal.
+TEST_F(Onchange, ASignalEndsTheRunWithinItsWait)
+{
+    const std::string started = config_path("started"), script = config_path("stubborn");
+    write_file(script, "trap '' INT TERM HUP; touch " + started + "; sleep 30\n");
+    set_command("sh " + script);
+    started_program p = start_program({"1"});
+    for (int tries = 0; !file_exists(started) && tries < 1000; ++tries)
+        usleep(10000);
+    ASSERT_TRUE(file_exists(started)) << finish_program(p).out;
+    auto sent = std::chrono::steady_clock::now();
+    kill(p.pid, SIGTERM);
+    run_result r = finish_program(p);
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));
+}
+
+// An onchange line the settings reader would cut would run a command cut
+// short.
+TEST_F(Onchange, ALineTooLongForTheReaderIsRefused)
+{
+    set_command("echo " + std::string(90, 'x'));
+    run_result r = run_program({"1"});
+    EXPECT_EQ(r.out, "File: " + config_path("peerloom.ini") +
+                         " has an onchange line longer than 99 characters.\n");
+    EXPECT_EQ(r.err, "peerloom: read " + config_path("peerloom.ini") + ": onchange cut short\n");
+    EXPECT_EQ(r.status, 255);
 }
 
 } // namespace

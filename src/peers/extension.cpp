@@ -22,7 +22,7 @@ const peer_mode extension_mode = {
     {"]\n", "\n", true, true, false, true, ""},
 };
 
-file_outcome write_extension_file(const output_settings &where)
+int write_extension_file(const output_settings &where)
 {
     return write_peer_file(extension_mode, where);
 }

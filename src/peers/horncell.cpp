@@ -22,7 +22,7 @@ const peer_mode horncell_mode = {
     {"]\n", "\n", false, false, true, true, ""},
 };
 
-file_outcome write_horncell_file(const output_settings &where)
+int write_horncell_file(const output_settings &where)
 {
     return write_peer_file(horncell_mode, where);
 }

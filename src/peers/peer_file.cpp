@@ -26,7 +26,7 @@ std::vector<std::string> other_files(const peer_mode &mode, const output_setting
 
 } // namespace
 
-file_outcome write_peer_file(const peer_mode &mode, const output_settings &where)
+int write_peer_file(const peer_mode &mode, const output_settings &where)
 {
     // The directory is locked before the query: a run that starts later
     // then reads its table later too, and its file is the one that stays.
@@ -35,7 +35,7 @@ file_outcome write_peer_file(const peer_mode &mode, const output_settings &where
     if (opened == output_file::opening::busy) {
         std::printf("Another run is still writing %s; it is left unchanged.\n", out.path().c_str());
         report_cause(out.cause());
-        return file_outcome::failed;
+        return -1;
     }
 
     // A PJSIP run reads the names of the other peer files, as they stand
@@ -47,7 +47,7 @@ file_outcome write_peer_file(const peer_mode &mode, const output_settings &where
             others_read = taken.read_other_files(other_files(mode, where));
     };
     if (run_query(mode.sql, read_others) != 0 || store_result() != 0)
-        return file_outcome::failed;
+        return -1;
     if (mode.reports_row_count)
         report_row_count();
 
@@ -56,16 +56,21 @@ file_outcome write_peer_file(const peer_mode &mode, const output_settings &where
     if (opened != output_file::opening::ready) {
         std::printf(mode.open_failure, out.path().c_str());
         report_cause(out.cause());
-        return file_outcome::failed;
+        return -1;
     }
     if (!others_read) {
         std::printf("Cannot read the names in %s,%s is left unchanged.\n",
                     taken.failed_file().c_str(), out.path().c_str());
         report_cause(taken.cause());
-        return file_outcome::failed;
+        return -1;
     }
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
     if (translate_rows(out, mode.chain, mode.shape, where.form, taken) != 0)
-        return file_outcome::failed;
-    return out.commit();
+        return -1;
+    file_outcome outcome = out.commit();
+    if (outcome == file_outcome::failed)
+        return -1;
+    if (outcome == file_outcome::replaced && where.then && !where.then(out.path()))
+        return -1;
+    return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "files/output_file.h"
@@ -19,24 +20,31 @@ struct peer_mode {
     variant shape;
 };
 
+// What runs once a run replaced its file, given the file's path, while the
+// run still holds the directory, so that runs of the directory take turns
+// for it too. True when it went well; false after it has said why.
+using after_replacing = std::function<bool(const std::string &file)>;
+
 // Where and how the modes write their files; the entry point fills it in.
 struct output_settings {
     std::string dir;       // the configuration directory
     peer_form form;        // chan_sip peers or PJSIP objects
     int lock_wait_seconds; // how long to wait for another run writing there
+    after_replacing then;  // run after a replacement, when set
 };
 
-// Reads the mode's table and regenerates its file: replaced, left unchanged
-// when it already held the new content, or failed, which it has reported,
-// leaving the old file as it was.
-file_outcome write_peer_file(const peer_mode &mode, const output_settings &where);
+// Reads the mode's table and regenerates its file: replaces it, or leaves it
+// alone when it already holds the new content. Returns 0, or -1 after a
+// failure that it has reported: the old file is then left as it was, unless
+// only what runs after the replacement failed.
+int write_peer_file(const peer_mode &mode, const output_settings &where);
 
 // The three modes' tables and files.
 extern const peer_mode extension_mode;
 extern const peer_mode horncell_mode;
 extern const peer_mode webrtc_mode;
 
-// The three modes.
-file_outcome write_extension_file(const output_settings &where);
-file_outcome write_horncell_file(const output_settings &where);
-file_outcome write_webrtc_file(const output_settings &where);
+// The three modes; each returns 0 or -1.
+int write_extension_file(const output_settings &where);
+int write_horncell_file(const output_settings &where);
+int write_webrtc_file(const output_settings &where);

@@ -63,7 +63,7 @@ const peer_mode webrtc_mode = {
     {"](webrtc)\n", "\n\n", true, false, false, false, "\n"},
 };
 
-file_outcome write_webrtc_file(const output_settings &where)
+int write_webrtc_file(const output_settings &where)
 {
     return write_peer_file(webrtc_mode, where);
 }

@@ -13,18 +13,17 @@
 namespace
 {
 
-using mode_writer = file_outcome (*)(const output_settings &);
+using mode_writer = int (*)(const output_settings &);
 
 struct mode_entry {
     char selector; // first character of the argument
     mode_writer write;
-    const peer_mode &mode; // what it writes, and where
 };
 
 const mode_entry modes[] = {
-    {'0', write_extension_file, extension_mode},
-    {'1', write_horncell_file, horncell_mode},
-    {'2', write_webrtc_file, webrtc_mode},
+    {'0', write_extension_file},
+    {'1', write_horncell_file},
+    {'2', write_webrtc_file},
 };
 
 const char *const banner_head[] = {
@@ -59,19 +58,6 @@ const mode_entry *find_mode(char selector)
     return nullptr;
 }
 
-// Runs the mode's writer, then, when it replaced its file, the settings'
-// onchange command. False after a failure that has been reported.
-bool regenerate(const mode_entry &m, const output_settings &where, const db_settings &settings)
-{
-    file_outcome outcome = m.write(where);
-    if (outcome == file_outcome::failed)
-        return false;
-    if (outcome == file_outcome::unchanged || settings.onchange.empty())
-        return true;
-    return run_onchange(settings.onchange, where.dir + "/" + m.mode.file_name, m.selector,
-                        onchange_wait_seconds);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -87,7 +73,7 @@ int main(int argc, char *argv[])
     settings_stream settings_file = read_settings(settings);
     if (!settings_file)
         return -1;
-    output_settings where{config_dir, peer_form::sip, lock_wait_seconds};
+    output_settings where{config_dir, peer_form::sip, lock_wait_seconds, {}};
     tls_mode tls = tls_mode::off;
     if (!choose_driver(settings, where.form) || !choose_dbtls(settings, tls))
         return -1;
@@ -103,9 +89,13 @@ int main(int argc, char *argv[])
     }
 
     if (const mode_entry *m = find_mode(argv[1][0])) {
+        if (!settings.onchange.empty())
+            where.then = [&](const std::string &file) {
+                return run_onchange(settings.onchange, file, m->selector, onchange_wait_seconds);
+            };
         // On failure the writer or the command has said why; the process's
         // end releases the rest, and no banner follows.
-        if (!regenerate(*m, where, settings))
+        if (m->write(where) != 0)
             return -1;
     } else {
         std::puts("You enter the wrong parameters.please check it");

@@ -36,8 +36,11 @@ std::vector<std::string> command_environment(const std::string &file, char mode)
 }
 
 // Starts the command in a process group of its own, so that a time-out can
-// end everything it started. The run ignores SIGPIPE and SIGXFSZ for its own
-// sake; the command gets them back as they normally are.
+// end everything it started there. The run ignores SIGPIPE and SIGXFSZ for
+// its own sake; the command gets them back as they normally are. It gets no
+// descriptor but the three standard ones: not the settings file, which
+// holds the database password, nor the connection to the database, which a
+// command that gives up root's rights must not inherit.
 bool spawn(const std::string &command, const std::string &file, char mode, const sigset_t &mask,
            pid_t &pid)
 {
@@ -52,6 +55,7 @@ bool spawn(const std::string &command, const std::string &file, char mode, const
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
@@ -70,21 +74,12 @@ bool spawn(const std::string &command, const std::string &file, char mode, const
     return error == 0;
 }
 
-// Ends the command's process group with `sig`; returns the command's wait
-// status.
-int end_group(pid_t pid, int sig)
-{
-    kill(-pid, sig);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
-}
-
-// Waits for the command, a signal that ends the run, or the time-out,
-// whichever comes first, with those signals held. Returns the command's
-// wait status, or -1 after the time-out. A signal ends the command, then
-// the run, as it would have without a command.
-int wait_for(pid_t pid, const sigset_t &held, int wait_seconds)
+// Waits for the command, with those signals held, until it ends or the
+// time-out comes; returns its wait status, or -1 after the time-out, when
+// its process group is killed. A signal that would end the run is passed on
+// to the command's group, and `ending` says which: the run dies of it once
+// the command is gone, within the same time.
+int wait_for(pid_t pid, const sigset_t &held, int wait_seconds, int &ending)
 {
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -92,8 +87,13 @@ int wait_for(pid_t pid, const sigset_t &held, int wait_seconds)
     for (;;) {
         int status = 0;
         pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
+        if (done == pid) {
+            // The run is ending: nothing the command started outlives it,
+            // whatever ignored the signal.
+            if (ending != 0)
+                kill(-pid, SIGKILL);
             return status;
+        }
         if (done < 0) // no command to wait for any more: nothing to report
             return 0;
         timespec now, left;
@@ -105,15 +105,14 @@ int wait_for(pid_t pid, const sigset_t &held, int wait_seconds)
             --left.tv_sec;
         }
         if (left.tv_sec < 0) {
-            end_group(pid, SIGKILL);
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
             return -1;
         }
         int sig = sigtimedwait(&held, nullptr, &left);
         if (sig > 0 && sig != SIGCHLD) {
-            status = end_group(pid, sig);
-            sigprocmask(SIG_UNBLOCK, &held, nullptr);
-            raise(sig);
-            return status;
+            kill(-pid, sig);
+            ending = sig;
         }
     }
 }
@@ -150,8 +149,11 @@ bool run_onchange(const std::string &command, const std::string &file, char mode
     pid_t pid = -1;
     bool spawned = spawn(command, file, mode, before, pid);
     int error = errno;
-    int status = spawned ? wait_for(pid, held, wait_seconds) : 0;
+    int ending = 0;
+    int status = spawned ? wait_for(pid, held, wait_seconds, ending) : 0;
     sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (ending != 0)
+        raise(ending);
     if (!spawned) {
         report_cause({"onchange", command, error});
         return false;

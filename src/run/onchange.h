@@ -7,10 +7,13 @@
 // only when a file changed.
 
 // Runs `command` with /bin/sh -c, standard input from /dev/null, the run's
-// standard output and error, and the caller's environment with
-// PEERLOOM_FILE set to `file` and PEERLOOM_MODE to `mode`. Waits for it at
-// most `wait_seconds`, then kills it and all it started. Returns true when
-// it exited with status 0; otherwise prints "peerloom: onchange COMMAND:
-// REASON" on standard error and returns false. A signal that would end the
-// run while it waits ends the command too.
+// standard output and error and no other descriptor, and the caller's
+// environment with PEERLOOM_FILE set to `file` and PEERLOOM_MODE to `mode`.
+// Waits for it at most `wait_seconds`, then kills its process group, which
+// holds all it started but what left the group. Returns true when it exited
+// with status 0; otherwise prints "peerloom: onchange COMMAND: REASON" on
+// standard error and returns false. A signal that would end the run while it
+// waits goes to the command's group as well, and ends the run once the
+// command is gone, within the same time; what is left of the group is
+// killed then.
 bool run_onchange(const std::string &command, const std::string &file, char mode, int wait_seconds);
