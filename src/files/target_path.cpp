@@ -247,3 +247,27 @@ bool find_target(int dir, const std::string &dir_shown, const std::string &name,
     target.st = end.st;
     return true;
 }
+
+bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause)
+{
+    bool absolute = !path.empty() && path.front() == '/';
+    unique_fd start = open_start(absolute);
+    if (!start) {
+        int error = errno;
+        return record_failure(cause, "open", absolute ? "/" : ".", error);
+    }
+    walk_end end;
+    if (!walk({std::move(start), absolute ? "" : ".", {}, 0}, path, end, cause))
+        return false;
+    std::string shown = joined(end.dir_shown, end.name);
+    if (!end.node)
+        return record_failure(cause, "open", shown, end.name.empty() ? EISDIR : ENOENT);
+    // O_NOFOLLOW: the name may have become a link since it was looked at.
+    file.reset(openat(end.dir.get(), end.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!file || fstat(file.get(), &st) != 0)
+        return record_failure(cause, "open", shown, errno);
+    if (st.st_dev != end.st.st_dev || st.st_ino != end.st.st_ino)
+        return record_failure(cause, "open", shown, EAGAIN);
+    return true;
+}

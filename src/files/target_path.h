@@ -45,3 +45,7 @@ struct target_file {
 // it leads to, and checks that the file may be replaced.
 bool find_target(int dir, const std::string &dir_shown, const std::string &name,
                  target_file &target, failure_cause &cause);
+
+// Opens the file `path` names for reading, with links followed under the
+// rule above, and checks that the descriptor is the file the walk found.
+bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause);

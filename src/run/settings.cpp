@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files/target_path.h"
 #include "run/build_config.h"
 #include "util/console.h"
 
@@ -41,15 +42,32 @@ settings_stream not_open(const std::string &path, const char *step, int error)
     return nullptr;
 }
 
+// Whether the line of `piece` goes on past it.
+bool goes_on(const char *piece, std::FILE *in)
+{
+    if (std::strchr(piece, '\n') != nullptr)
+        return false;
+    int next = std::getc(in);
+    std::ungetc(next, in);
+    return next != EOF;
+}
+
 // The file is read in pieces of at most 99 characters; each piece of a
-// longer line is tested as a line of its own. Returns false on a read error.
-bool read_lines(std::FILE *in, db_settings &settings)
+// longer line is tested as a line of its own. An onchange line cut so would
+// run a command cut short: `cut` tells of one. Returns false on a read
+// error.
+bool read_lines(std::FILE *in, db_settings &settings, bool &cut)
 {
     char piece[100];
-    while (std::fgets(piece, sizeof piece, in) != nullptr)
-        for (const settings_key &key : settings_keys)
-            if (starts_with_key(piece, key.word))
+    while (std::fgets(piece, sizeof piece, in) != nullptr) {
+        for (const settings_key &key : settings_keys) {
+            if (starts_with_key(piece, key.word)) {
                 getstring(piece, settings.*key.slot);
+                if (key.slot == &db_settings::onchange)
+                    cut = goes_on(piece, in);
+            }
+        }
+    }
     return !std::ferror(in);
 }
 
@@ -123,9 +141,21 @@ bool getstring(const char *line, std::string &dest)
 settings_stream read_settings(db_settings &settings)
 {
     std::string path = settings_path();
-    settings_stream in(std::fopen(path.c_str(), "r"));
+    // A link on the way is followed only when it belongs to this user or to
+    // root: the file names the database the PBX trusts, and the command
+    // onchange runs. Close-on-exec: that command must not inherit the
+    // password.
+    unique_fd fd;
+    failure_cause cause;
+    if (!open_for_reading(path, fd, cause)) {
+        std::printf("File: %s is not open ,fail.\n", path.c_str());
+        report_cause(cause);
+        return nullptr;
+    }
+    settings_stream in(fdopen(fd.get(), "re"));
     if (!in)
-        return not_open(path, "open", errno);
+        return not_open(path, "fdopen", errno);
+    fd.release();
 
     // The open file is checked, not the path, so that what is checked is
     // what is read.
@@ -138,8 +168,14 @@ settings_stream read_settings(db_settings &settings)
         report_cause({"fstat", path, 0, "writable by everyone"});
         return nullptr;
     }
-    if (!read_lines(in.get(), settings))
+    bool cut = false;
+    if (!read_lines(in.get(), settings, cut))
         return not_open(path, "read", errno);
+    if (cut) {
+        std::printf("File: %s has an onchange line longer than 99 characters.\n", path.c_str());
+        report_cause({"read", path, 0, "onchange cut short"});
+        return nullptr;
+    }
     if (const char *why = settings.onchange.empty() ? nullptr : onchange_forbidden(st)) {
         std::printf("File: %s sets onchange, so it must be yours or root's and writable by no "
                     "one else.\n",
