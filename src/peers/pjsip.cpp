@@ -44,6 +44,8 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
                 if (const char *hazard =
                         setting_hazard(line, value, mailbox_context(col, value).size()))
                     return {hazard, col.name};
+            if (const char *hazard = credential_hazard(col, value))
+                return {hazard, col.name};
             bool taken = t.translate(t, col, value, row);
             // A value that only chooses what is written is, when taken, one
             // of a few words, with nothing in it that could break a line: its

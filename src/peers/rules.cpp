@@ -32,6 +32,12 @@ void trace(std::string_view label, std::string_view text)
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
+// A key as the PBX reads its option's name: whole, in any letter case.
+bool same_key(std::string_view key, const char *option)
+{
+    return key.size() == std::strlen(option) && strncasecmp(key.data(), option, key.size()) == 0;
+}
+
 } // namespace
 
 rule_chain with_codecs(rule_chain chain)
@@ -58,13 +64,21 @@ std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names
     plan.reserve(names.size());
     for (std::string_view name : names) {
         std::string_view key = handle_string(name);
-        column_plan col{name, classify(name, chain), key, check_key(key), false, false};
+        column_plan col{name, classify(name, chain), key, check_key(key), false, false, false};
         col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
                           column_match(name, "_vmsecret");
         col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
+        col.is_credential = same_key(key, "secret") || same_key(key, "md5secret");
         plan.push_back(col);
     }
     return plan;
+}
+
+const char *credential_hazard(const column_plan &col, std::string_view value)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+    bool cut = !value.empty() && (blank(value.front()) || blank(value.back()));
+    return col.is_credential && cut ? "a blank at either end" : nullptr;
 }
 
 std::string_view mailbox_context(const column_plan &col, std::string_view value)

@@ -56,6 +56,7 @@ struct column_plan {
     key_check key_safety;       // what the key holds that would break a line
     bool keeps_empty;           // a secret: written even when empty
     bool takes_mailbox_context; // a mailbox: gains "@default" without '@'
+    bool is_credential;         // its key is secret or md5secret
 };
 
 // The plan of every column, names given in the result's column order.
@@ -87,6 +88,11 @@ struct refusal {
     {
     }
 };
+
+// Why a credential's value would not reach the PBX as it stands, or null.
+// The PBX cuts the blanks at both ends of every value: a secret would
+// register shorter than the table says, one of blanks alone as none.
+const char *credential_hazard(const column_plan &col, std::string_view value);
 
 // What follows a value on its line: "@default" for a mailbox of mode 0 that
 // names no context, else nothing.

@@ -27,6 +27,8 @@ const char *write_setting(output_file &out, const column_plan &col, std::string_
     std::string_view suffix = mailbox_context(col, value);
     if (const char *hazard = setting_hazard(col.key_safety, value, suffix.size()))
         return hazard;
+    if (const char *hazard = credential_hazard(col, value))
+        return hazard;
     put_setting(out, col.key, value, suffix);
     return nullptr;
 }
