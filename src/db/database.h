@@ -21,10 +21,11 @@ extern char **exten_row;
 // Connects with the settings and says on the console whether it worked.
 // `hosts` names one server, as it stands, or several, separated by commas,
 // blanks around each ignored and empty items skipped; an empty value, or a
-// list that names no host, is the local server's socket. They are tried in order, each with the
-// same waits and TLS rules, and the first that connects serves the run. Each one that fails before
-// the last gets a cause line on standard error; the last one's failure is
-// reported as a failed connection.
+// list that names no host, is the local server's socket. They are tried in
+// order, each with the same waits and TLS rules, and the first that
+// connects serves the run. Each one that fails before the last gets a cause
+// line on standard error; the last one's failure is reported as a failed
+// connection.
 // `ca_file`, when not empty, holds the certificates that verify the server.
 // The caller is not told: a failed connection shows up as a failed query.
 void connection(const char *hosts, const char *user, const char *password, const char *database,
