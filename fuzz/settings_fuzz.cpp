@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     db_settings settings;
     settings_stream in = read_settings(settings);
     // The file is this user's and readable: it is refused only for an
-    // onchange line, one cut by the reader.
+    // onchange value cut by the reader.
     if (!in && settings.onchange.empty())
         std::abort();
     for (const std::string *value :

@@ -61,11 +61,9 @@ bool read_lines(std::FILE *in, db_settings &settings, bool &cut)
     char piece[100];
     while (std::fgets(piece, sizeof piece, in) != nullptr) {
         for (const settings_key &key : settings_keys) {
-            if (starts_with_key(piece, key.word)) {
-                getstring(piece, settings.*key.slot);
-                if (key.slot == &db_settings::onchange)
-                    cut = goes_on(piece, in);
-            }
+            if (starts_with_key(piece, key.word) && getstring(piece, settings.*key.slot) &&
+                key.slot == &db_settings::onchange)
+                cut = goes_on(piece, in);
         }
     }
     return !std::ferror(in);
@@ -171,7 +169,7 @@ settings_stream read_settings(db_settings &settings)
     bool cut = false;
     if (!read_lines(in.get(), settings, cut))
         return not_open(path, "read", errno);
-    if (cut) {
+    if (cut && !settings.onchange.empty()) {
         std::printf("File: %s has an onchange line longer than 99 characters.\n", path.c_str());
         report_cause({"read", path, 0, "onchange cut short"});
         return nullptr;
