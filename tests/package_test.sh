@@ -144,8 +144,11 @@ done
 run_out=$(/usr/sbin/peerloom 0 2>&1)
 run_status=$?
 [ "$run_status" -eq 255 ] || fail "/usr/sbin/peerloom 0 exited $run_status, not 255: $run_out"
+# The cause line names the first name on the way that is missing.
+missing=$settings
+[ -d "$config_dir" ] || missing=$config_dir
 expected_out="File: $settings is not open ,fail.
-peerloom: open $settings: No such file or directory"
+peerloom: open $missing: No such file or directory"
 [ "$run_out" = "$expected_out" ] || fail "/usr/sbin/peerloom 0 said: $run_out"
 
 if command -v man >/dev/null; then
