@@ -38,6 +38,6 @@ pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &ch
 // Writes the sections of row number `row` (from 1). A refused row writes
 // nothing: everything is checked before the first line goes out. The row's
 // texts must stay as they are until the last row is written, as those of a
-// stored result do: the plan keeps the names of the rows written.
+// stored result do: the plan's taken names keep the names of the rows.
 refusal write_pjsip_row(output_file &out, const std::vector<column_plan> &plan, row_view cells,
                         const variant &v, pjsip_plan &pjsip, std::uint32_t row);

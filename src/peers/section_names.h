@@ -12,7 +12,8 @@
 
 // Calls `found` with the name of each section of the file at `path` that is
 // no template, cut to the length the PBX keeps; a name repeated by the
-// section right after it is given once. A path that leads to no regular
+// section right after it is given once, as a view that lasts for the call
+// alone: the file is read a window at a time. A path that leads to no regular
 // file holds no names. Returns false, with the failing call in `cause`, when
 // the file exists but cannot be read.
 bool read_section_names(const std::string &path, const std::function<void(std::string_view)> &found,
