@@ -193,10 +193,8 @@ bool check_target(const walk_end &end, const std::string &shown, failure_cause &
     return true;
 }
 
-} // namespace
-
-bool open_directory_path(const std::string &path, unique_fd &dir, std::string &shown,
-                         failure_cause &cause)
+// Walks `path` from the root or the working directory, as it starts.
+bool walk_path(const std::string &path, walk_end &end, failure_cause &cause)
 {
     bool absolute = !path.empty() && path.front() == '/';
     unique_fd start = open_start(absolute);
@@ -204,8 +202,16 @@ bool open_directory_path(const std::string &path, unique_fd &dir, std::string &s
         int error = errno;
         return record_failure(cause, "open", absolute ? "/" : ".", error);
     }
+    return walk({std::move(start), absolute ? "" : ".", {}, 0}, path, end, cause);
+}
+
+} // namespace
+
+bool open_directory_path(const std::string &path, unique_fd &dir, std::string &shown,
+                         failure_cause &cause)
+{
     walk_end end;
-    if (!walk({std::move(start), absolute ? "" : ".", {}, 0}, path, end, cause))
+    if (!walk_path(path, end, cause))
         return false;
     shown = joined(end.dir_shown, end.name);
     if (end.name.empty()) {
@@ -250,14 +256,8 @@ bool find_target(int dir, const std::string &dir_shown, const std::string &name,
 
 bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause)
 {
-    bool absolute = !path.empty() && path.front() == '/';
-    unique_fd start = open_start(absolute);
-    if (!start) {
-        int error = errno;
-        return record_failure(cause, "open", absolute ? "/" : ".", error);
-    }
     walk_end end;
-    if (!walk({std::move(start), absolute ? "" : ".", {}, 0}, path, end, cause))
+    if (!walk_path(path, end, cause))
         return false;
     std::string shown = joined(end.dir_shown, end.name);
     if (!end.node)

@@ -1,5 +1,7 @@
 #include "peers/pjsip_values.h"
 
+#include "peers/rules.h"
+
 #include <arpa/inet.h>
 #include <array>
 #include <cctype>
@@ -67,22 +69,7 @@ bool is_host_name(std::string_view host)
     return inet_aton(zero_terminated(host).c_str(), &address) == 0;
 }
 
-char ascii_lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 } // namespace
-
-bool same_word(std::string_view text, std::string_view word)
-{
-    if (text.size() != word.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (ascii_lower(text[i]) != ascii_lower(word[i]))
-            return false;
-    return true;
-}
 
 bool is_number(std::string_view text)
 {

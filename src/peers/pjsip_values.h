@@ -5,11 +5,6 @@
 // How the PJSIP side of the PBX reads the texts of a row: the words it
 // knows, and where it would read a text otherwise than the table means it.
 
-// Equal ignoring ASCII letter case. Every cell of a translated column goes
-// through a few of these, so they are done here rather than by a library
-// call that would first have to find the word's length.
-bool same_word(std::string_view text, std::string_view word);
-
 // Decimal digits, at least one.
 bool is_number(std::string_view text);
 

@@ -32,18 +32,23 @@ void trace(std::string_view label, std::string_view text)
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-// A key as the PBX reads its option's name: whole, in any letter case.
-bool same_key(std::string_view key, const char *option)
-{
-    return key.size() == std::strlen(option) && strncasecmp(key.data(), option, key.size()) == 0;
-}
-
 } // namespace
 
 rule_chain with_codecs(rule_chain chain)
 {
     chain.insert(chain.end(), std::begin(codec_rules), std::end(codec_rules));
     return chain;
+}
+
+bool same_word(std::string_view text, std::string_view word)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (text.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (lower(text[i]) != lower(word[i]))
+            return false;
+    return true;
 }
 
 bool column_match(std::string_view name, const char *keyword)
@@ -68,7 +73,7 @@ std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names
         col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
                           column_match(name, "_vmsecret");
         col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
-        col.is_credential = same_key(key, "secret") || same_key(key, "md5secret");
+        col.is_credential = same_word(key, "secret") || same_word(key, "md5secret");
         plan.push_back(col);
     }
     return plan;

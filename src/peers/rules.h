@@ -44,6 +44,12 @@ enum class peer_form { sip, pjsip };
 // letter case; an empty name matches every keyword.
 bool column_match(std::string_view name, const char *keyword);
 
+// Equal ignoring ASCII letter case, whole: how the PBX compares the names
+// of options and the words it knows. Every cell of a translated column goes
+// through a few of these, so they are done here rather than by a library
+// call that would first have to find the word's length.
+bool same_word(std::string_view text, std::string_view word);
+
 // The key a column writes: its name without the first character.
 std::string_view handle_string(std::string_view name);
 
