@@ -168,6 +168,7 @@ TEST_F(Onchange, GetsNothingOfTheRunsButItsOutput)
 TEST_F(Onchange, CommandsOfTwoRunsDoNotOverlap)
 {
     make_table("users_extension", {"_exten"}, {{"801"}});
+    make_table("users_horncell", {"_exten"}, {{"701"}});
     const std::string log = config_path("turns.log"), script = config_path("turns");
     write_file(script, "echo start >>" + log + "; sleep 1; echo end >>" + log + "\n");
     set_command("sh " + script);

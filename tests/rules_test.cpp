@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
+#include "peers/line_check.h"
 #include "peers/rules.h"
-#include "peers/unsafe_text.h"
 
 namespace
 {
@@ -125,16 +125,15 @@ TEST(UnsafeText, LinesThePbxWouldSkip)
     const std::string fits(8181, 'v'), over(8182, 'v'), escaped = std::string(8180, 'v') + ";";
     const std::string broken = over + "\n"; // a string of its own, for the views below to see
     const struct {
-        std::string_view key, value;
-        std::size_t suffix;
+        std::string_view key, value, suffix;
         const char *hazard;
     } settings[] = {
-        {"secret", fits, 0, nullptr}, // 6 + 3 + 8181 = 8190 bytes
-        {"secret", over, 0, too_long},
-        {"secret", escaped, 0, too_long}, // "\;" is two bytes
-        {"mailbox", std::string_view(fits).substr(9), 8, nullptr},
-        {"mailbox", std::string_view(fits).substr(8), 8, too_long},
-        {"secret", broken, 0, "a line break"}, // a broken line is named first
+        {"secret", fits, "", nullptr}, // 6 + 3 + 8181 = 8190 bytes
+        {"secret", over, "", too_long},
+        {"secret", escaped, "", too_long}, // "\;" is two bytes
+        {"mailbox", std::string_view(fits).substr(9), "@default", nullptr},
+        {"mailbox", std::string_view(fits).substr(8), "@default", too_long},
+        {"secret", broken, "", "a line break"}, // a broken line is named first
     };
     for (const auto &c : settings)
         EXPECT_STREQ(setting_hazard(check_key(c.key), c.value, c.suffix), c.hazard)

@@ -4,7 +4,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "peers/section_names.h"
+#include "conf/section_names.h"
 
 namespace
 {
@@ -13,8 +13,10 @@ std::vector<std::string> names_in(const std::string &path, bool &read)
 {
     std::vector<std::string> names;
     failure_cause cause;
+    file_set seen;
     read = read_section_names(
-        path, [&](std::string_view name) { names.emplace_back(name); }, cause);
+        path, "/nonexistent", seen,
+        [&](std::string_view name, const std::string &) { names.emplace_back(name); }, cause);
     return names;
 }
 
@@ -70,8 +72,10 @@ TEST(SectionNames, AFileCutShortWhileReadIsAFailedRead)
     const std::string path = std::string(dir) + "/users_webrtc.conf";
     std::ofstream(path, std::ios::binary) << "[a]\n" << std::string(6 << 20, 'x') << "\n[b]\n";
     failure_cause cause;
+    file_set seen;
     bool read = read_section_names(
-        path, [&](std::string_view) { truncate(path.c_str(), 100); }, cause);
+        path, dir, seen,
+        [&](std::string_view, const std::string &) { truncate(path.c_str(), 100); }, cause);
     EXPECT_FALSE(read);
     EXPECT_STREQ(cause.step, "read");
     EXPECT_STREQ(cause.reason, "cut short while it was read");

@@ -4,8 +4,8 @@
 
 #include "db/database.h"
 #include "files/output_file.h"
+#include "peers/names.h"
 #include "peers/row_walk.h"
-#include "peers/taken_names.h"
 #include "util/console.h"
 
 namespace
@@ -13,8 +13,8 @@ namespace
 
 const peer_mode *const all_modes[] = {&extension_mode, &horncell_mode, &webrtc_mode};
 
-// The other two peer files of the directory: the PBX reads the three PJSIP
-// files as one.
+// The other two peer files of the directory: the PBX reads the three files
+// as one configuration.
 std::vector<std::string> other_files(const peer_mode &mode, const output_settings &where)
 {
     std::vector<std::string> paths;
@@ -22,6 +22,12 @@ std::vector<std::string> other_files(const peer_mode &mode, const output_setting
         if (other != &mode)
             paths.push_back(where.dir + "/" + other->file_name);
     return paths;
+}
+
+// The file of the PBX's configuration that includes the peer files.
+const char *including_file(peer_form form)
+{
+    return form == peer_form::pjsip ? "pjsip.conf" : "sip.conf";
 }
 
 } // namespace
@@ -38,13 +44,15 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
         return -1;
     }
 
-    // A PJSIP run reads the names of the other peer files, as they stand
-    // while it holds the directory, while the server works on the query.
-    taken_names taken;
+    // The run reads the names of the other peer files and of the file that
+    // includes them, as they stand while it holds the directory, while the
+    // server works on the query.
+    taken_names taken(where.form);
     bool others_read = true;
     auto read_others = [&] {
-        if (opened == output_file::opening::ready && where.form == peer_form::pjsip)
-            others_read = taken.read_other_files(other_files(mode, where));
+        if (opened == output_file::opening::ready)
+            others_read = taken.read_files(where.dir, out.path(), other_files(mode, where),
+                                           where.dir + "/" + including_file(where.form));
     };
     if (run_query(mode.sql, read_others) != 0 || store_result() != 0)
         return -1;

@@ -4,7 +4,7 @@
 
 #include "db/database.h"
 #include "files/output_file.h"
-#include "peers/pjsip.h"
+#include "peers/pjsip/sections.h"
 #include "peers/sip.h"
 
 namespace
@@ -17,6 +17,14 @@ std::vector<std::string_view> result_column_names()
     for (std::string_view &name : names)
         name = next_column_name();
     return names;
+}
+
+std::string_view header_keyword(const rule_chain &chain)
+{
+    for (const rule &r : chain)
+        if (r.kind == rule_kind::header)
+            return r.keyword;
+    return {};
 }
 
 void refuse(std::uint32_t row, const refusal &refused, const output_file &out)
@@ -37,15 +45,17 @@ int translate_rows(output_file &out, const rule_chain &chain, const variant &v, 
     std::vector<column_plan> plan = plan_columns(names, chain, v);
     pjsip_plan pjsip;
     if (form == peer_form::pjsip)
-        pjsip = plan_pjsip(plan, chain, taken);
+        pjsip = plan_pjsip(plan);
+    row_naming naming{name_column(plan), header_keyword(chain), taken};
 
     // After a failed write the walk goes on, writing nothing more, so that
     // the console shows every row whatever the point of failure; committing
     // the file then reports it.
     for (std::uint32_t row = 1; next_row() != nullptr; ++row) {
         row_view cells{exten_row, row_lengths()};
-        refusal refused = form == peer_form::sip ? write_sip_row(out, plan, cells, v)
-                                                 : write_pjsip_row(out, plan, cells, v, pjsip, row);
+        refusal refused = form == peer_form::sip
+                              ? write_sip_row(out, plan, cells, v, naming, row)
+                              : write_pjsip_row(out, plan, cells, v, pjsip, naming, row);
         if (refused.hazard != nullptr) {
             refuse(row, refused, out);
             return -1;

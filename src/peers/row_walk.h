@@ -1,14 +1,14 @@
 #pragma once
 
+#include "peers/names.h"
 #include "peers/rules.h"
-#include "peers/taken_names.h"
 
 class output_file;
 
 // The one walk over the rows of the stored result, for both forms of file.
 
-// Writes one section per row into `out`, in the given form. In the PJSIP
-// form no row may take a name that `taken` holds, and each takes its own.
+// Writes one section per row into `out`, in the given form. No row may take
+// a name that `taken` holds, and each takes its own.
 // Returns 0, or -1 after refusing a row that would make the PBX read the
 // file otherwise than the table means it. A failed write is left for
 // committing the file to report.

@@ -15,12 +15,22 @@ const rule codec_rules[] = {
     {"_h263p", rule_kind::codec}, {"_h264", rule_kind::codec},
 };
 
-rule_kind classify(std::string_view name, const rule_chain &chain)
+// The first rule of the chain that takes the column, or null for none.
+const rule *classify(std::string_view name, const rule_chain &chain)
 {
     for (const rule &r : chain)
         if (column_match(name, r.keyword))
-            return r.kind;
-    return rule_kind::setting;
+            return &r;
+    return nullptr;
+}
+
+// chan_sip's credentials: a secret, its md5 hash, the secret the PBX
+// sends, and "user:secret@realm". The PBX strips the blanks at both ends of
+// every value, which would change them.
+bool is_credential(std::string_view key)
+{
+    return same_word(key, "secret") || same_word(key, "md5secret") ||
+           same_word(key, "remotesecret") || same_word(key, "auth");
 }
 
 // A console line: `label`, then `text`. Mode 1 prints two for every row,
@@ -69,21 +79,26 @@ std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names
     plan.reserve(names.size());
     for (std::string_view name : names) {
         std::string_view key = handle_string(name);
-        column_plan col{name, classify(name, chain), key, check_key(key), false, false, false};
+        const rule *r = classify(name, chain);
+        rule_kind kind = r != nullptr ? r->kind : rule_kind::setting;
+        column_plan col{name, kind, key, check_key(key), false, false, false, {}};
         col.keeps_empty = !v.drops_empty_values || column_match(name, "_secret") ||
                           column_match(name, "_vmsecret");
         col.takes_mailbox_context = v.adds_mailbox_context && column_match(name, "_mailbox");
-        col.is_credential = same_word(key, "secret") || same_word(key, "md5secret");
+        col.is_credential = is_credential(key);
+        if (kind == rule_kind::codec)
+            col.codec = handle_string(r->keyword);
         plan.push_back(col);
     }
     return plan;
 }
 
-const char *credential_hazard(const column_plan &col, std::string_view value)
+std::size_t name_column(const std::vector<column_plan> &plan)
 {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-    bool cut = !value.empty() && (blank(value.front()) || blank(value.back()));
-    return col.is_credential && cut ? "a blank at either end" : nullptr;
+    for (std::size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].kind == rule_kind::header)
+            return i;
+    return no_column;
 }
 
 std::string_view mailbox_context(const column_plan &col, std::string_view value)
@@ -93,11 +108,11 @@ std::string_view mailbox_context(const column_plan &col, std::string_view value)
     return needs_context ? "@default" : "";
 }
 
-void add_codec(std::string &codecs, const column_plan &col, std::string_view value)
+void add_codec(std::string &codecs, std::string_view codec, std::string_view value)
 {
     // column_match(value, "1"), spelled out: this runs for every codec cell.
     if (value.empty() || value == "1") {
-        codecs += col.key;
+        codecs += codec;
         codecs += ',';
     }
 }

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "peers/unsafe_text.h"
+#include "peers/line_check.h"
 
 // What a column does in every row, whichever form the file takes.
 enum class rule_kind {
@@ -59,15 +59,21 @@ struct column_plan {
     std::string_view name;
     rule_kind kind;
     std::string_view key;       // what a setting or codec column writes
-    key_check key_safety;       // what the key holds that would break a line
+    key_check key_safety;       // whether the key comes back as it is written
     bool keeps_empty;           // a secret: written even when empty
     bool takes_mailbox_context; // a mailbox: gains "@default" without '@'
-    bool is_credential;         // its key is secret or md5secret
+    bool is_credential;         // a credential of chan_sip's, which must come back exactly
+    std::string_view codec;     // a codec column: the codec's own name ("alaw" for "_al")
 };
 
 // The plan of every column, names given in the result's column order.
 std::vector<column_plan> plan_columns(const std::vector<std::string_view> &names,
                                       const rule_chain &chain, const variant &v);
+
+// The column that names each row's section: the first header column. A
+// second one writes nothing. no_column when there is none.
+constexpr std::size_t no_column = -1;
+std::size_t name_column(const std::vector<column_plan> &plan);
 
 // One row of the stored result. A value is read with the length the client
 // library gives, so that a NUL byte inside it is seen; SQL NULL reads as
@@ -95,17 +101,14 @@ struct refusal {
     }
 };
 
-// Why a credential's value would not reach the PBX as it stands, or null.
-// The PBX cuts the blanks at both ends of every value: a secret would
-// register shorter than the table says, one of blanks alone as none.
-const char *credential_hazard(const column_plan &col, std::string_view value);
-
 // What follows a value on its line: "@default" for a mailbox of mode 0 that
 // names no context, else nothing.
 std::string_view mailbox_context(const column_plan &col, std::string_view value);
 
-// A row's codec list: each enabled codec followed by a comma.
-void add_codec(std::string &codecs, const column_plan &col, std::string_view value);
+// A row's codec list: each enabled codec followed by a comma. `codec` is
+// what the list names it: the column's key in the chan_sip form, the
+// codec's own name in the PJSIP form.
+void add_codec(std::string &codecs, std::string_view codec, std::string_view value);
 
 // Prints the row's codec lines on the console and returns the list for the
 // allow line, without its trailing comma.

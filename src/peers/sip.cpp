@@ -2,71 +2,78 @@
 
 #include <string>
 
+#include "conf/line_writer.h"
 #include "files/output_file.h"
-#include "peers/conf_lines.h"
-#include "peers/unsafe_text.h"
+#include "peers/line_check.h"
 
 namespace
 {
 
-// Writes the header line; returns why it may not, or null.
-const char *write_header(output_file &out, std::string_view value, const variant &v)
+// Whether the column writes a setting line for `value`.
+bool writes_line(const column_plan &col, std::string_view value)
 {
-    if (const char *hazard = header_hazard(value, v.header_end))
-        return hazard;
-    put_header(out, value, v.header_end);
-    return nullptr;
+    return col.kind == rule_kind::setting && (!value.empty() || col.keeps_empty);
 }
 
-// Writes the setting line of a column, if it has one; returns why it may
-// not, or null.
-const char *write_setting(output_file &out, const column_plan &col, std::string_view value)
+// Why the row's lines would not reach the PBX as the table means them, in
+// column order, or nothing.
+refusal check_lines(const std::vector<column_plan> &plan, row_view cells, const variant &v,
+                    std::size_t name_at)
 {
-    if (value.empty() && !col.keeps_empty)
-        return nullptr;
-    std::string_view suffix = mailbox_context(col, value);
-    if (const char *hazard = setting_hazard(col.key_safety, value, suffix.size()))
-        return hazard;
-    if (const char *hazard = credential_hazard(col, value))
-        return hazard;
-    put_setting(out, col.key, value, suffix);
-    return nullptr;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const column_plan &col = plan[i];
+        std::string_view value = cells[i];
+        const char *hazard = nullptr;
+        if (i == name_at)
+            hazard = header_hazard(value, v.header_end);
+        else if (writes_line(col, value))
+            hazard = setting_hazard(col.key_safety, value, mailbox_context(col, value),
+                                    col.is_credential);
+        if (hazard != nullptr)
+            return {hazard, col.name};
+    }
+    return {};
 }
 
-void write_codec_lines(output_file &out, std::string &codecs, const variant &v)
+// Why the row may not take its name, or nothing; it is the row's after.
+refusal check_name(std::string_view column, std::string_view name, taken_names &taken,
+                   std::uint32_t row)
 {
-    std::string_view allowed = finish_codecs(codecs, v);
-    out.put("disallow = all\nallow = ");
-    out.put(allowed);
-    out.put(v.allow_end);
+    if (const char *hazard = name_hazard(peer_form::sip, name))
+        return {hazard, column};
+    taken_names::holder had = taken.take(name, row);
+    return {had.hazard, column, had.file};
 }
 
 } // namespace
 
 refusal write_sip_row(output_file &out, const std::vector<column_plan> &plan, row_view cells,
-                      const variant &v)
+                      const variant &v, const row_naming &naming, std::uint32_t row)
 {
+    // Without a header, the row's lines would fall in whatever section came
+    // before: another row's, or the one that includes the file.
+    std::size_t name_at = naming.column;
+    if (name_at == no_column)
+        return {"an empty name", naming.keyword};
+    refusal refused = check_lines(plan, cells, v, name_at);
+    if (refused.hazard == nullptr)
+        refused = check_name(plan[name_at].name, cells[name_at], naming.taken, row);
+    if (refused.hazard != nullptr)
+        return refused;
+
+    put_header(out, cells[name_at], v.header_end);
     std::string codecs;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const column_plan &col = plan[i];
         std::string_view value = cells[i];
-        const char *hazard = nullptr;
-        switch (col.kind) {
-        case rule_kind::skip:
-            break;
-        case rule_kind::header:
-            hazard = write_header(out, value, v);
-            break;
-        case rule_kind::codec:
-            add_codec(codecs, col, value);
-            break;
-        case rule_kind::setting:
-            hazard = write_setting(out, col, value);
-            break;
-        }
-        if (hazard != nullptr)
-            return {hazard, col.name};
+        if (col.kind == rule_kind::codec)
+            add_codec(codecs, col.key, value);
+        else if (writes_line(col, value))
+            put_setting(out, col.key, value, mailbox_context(col, value));
     }
-    write_codec_lines(out, codecs, v);
+    std::string_view allowed = finish_codecs(codecs, v);
+    out.put("disallow = all\nallow = ");
+    out.put(allowed);
+    out.put(v.allow_end);
     return {};
 }

@@ -44,12 +44,6 @@ enum class host_kind {
 };
 host_kind read_host(std::string_view host);
 
-// A name is the section header of every object of its row and is written
-// into references (auth, aors, endpoint, username) and into the contact URI.
-// False for a name that the PBX would cut, trim or split, or that a phone
-// could not send as the user part of its address without escaping it.
-bool pjsip_keeps_name(std::string_view name);
-
 // An md5 credential: 32 hexadecimal digits.
 bool is_md5_digest(std::string_view value);
 

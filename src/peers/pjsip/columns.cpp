@@ -1,9 +1,9 @@
-#include "peers/pjsip_columns.h"
+#include "peers/pjsip/columns.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "peers/pjsip_values.h"
+#include "peers/pjsip/values.h"
 
 namespace
 {
@@ -231,7 +231,7 @@ const pjsip_column pjsip_columns[] = {
 
 void pjsip_row::clear()
 {
-    name = name_column = secret = host = untaken = {};
+    name = secret = host = untaken = {};
     lines.clear();
     md5secret.clear();
     host_is = host_kind::dynamic;

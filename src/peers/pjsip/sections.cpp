@@ -1,10 +1,11 @@
-#include "peers/pjsip.h"
+#include "peers/pjsip/sections.h"
 
 #include <cstdio>
 
+#include "conf/line_reader.h"
+#include "conf/line_writer.h"
 #include "files/output_file.h"
-#include "peers/conf_lines.h"
-#include "peers/unsafe_text.h"
+#include "peers/line_check.h"
 
 namespace
 {
@@ -18,8 +19,11 @@ bool fixed_host(const pjsip_row &row)
 // would break the file, as the chan_sip form would name it. A value that a
 // line carries as it stands is checked on that line; one that only chooses
 // what is written, on its own.
+// A value reaches the option's handler as the PBX reads it, less the bytes
+// below 33 at its ends; only a credential and a value that gains a suffix
+// must come back whole, and are refused otherwise.
 refusal gather(const std::vector<column_plan> &plan, row_view cells, const variant &v,
-               pjsip_plan &pjsip)
+               pjsip_plan &pjsip, const row_naming &naming)
 {
     pjsip_row &row = pjsip.row;
     for (std::size_t i = 0; i < plan.size(); ++i) {
@@ -30,27 +34,24 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
             add_line(row, "media_encryption", {});
         }
         if (col.kind == rule_kind::codec) {
-            add_codec(row.codecs, col, value);
-        } else if (col.kind == rule_kind::header && row.name_column.empty()) {
+            add_codec(row.codecs, col.codec, value);
+        } else if (i == naming.column) {
             if (const char *hazard = header_hazard(value, v.header_end))
                 return {hazard, col.name};
             row.name = value;
-            row.name_column = col.name;
         } else if (col.kind == rule_kind::setting && pjsip.columns[i] != nullptr &&
                    !value.empty()) {
             const pjsip_column &t = *pjsip.columns[i];
             const key_check &line = pjsip.value_lines[i];
-            if (line.size != 0)
+            if (!line.key.empty())
                 if (const char *hazard =
-                        setting_hazard(line, value, mailbox_context(col, value).size()))
+                        setting_hazard(line, value, mailbox_context(col, value), col.is_credential))
                     return {hazard, col.name};
-            if (const char *hazard = credential_hazard(col, value))
-                return {hazard, col.name};
-            bool taken = t.translate(t, col, value, row);
+            bool taken = t.translate(t, col, strip_blanks(value), row);
             // A value that only chooses what is written is, when taken, one
             // of a few words, with nothing in it that could break a line: its
             // text needs a look only when it is refused, or when any is taken.
-            if (line.size == 0 && (!taken || takes_any_text(t)))
+            if (line.key.empty() && (!taken || takes_any_text(t)))
                 if (const char *hazard = text_hazard(value))
                     return {hazard, col.name};
             if (!taken && row.untaken.empty())
@@ -61,23 +62,17 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
 }
 
 // What the PBX would reject, or read otherwise, although every text is safe.
-refusal check(const pjsip_row &row, pjsip_plan &pjsip, std::uint32_t number)
+refusal check(const pjsip_row &row, const std::vector<column_plan> &plan, const row_naming &naming,
+              std::uint32_t number)
 {
-    std::string_view column = row.name_column.empty() ? pjsip.name_keyword : row.name_column;
+    std::string_view column =
+        naming.column == no_column ? naming.keyword : plan[naming.column].name;
     if (!row.untaken.empty())
         return {"a value PJSIP does not take", row.untaken};
-    if (row.name.empty())
-        return {"an empty name", column};
-    if (!pjsip_keeps_name(row.name))
-        return {"a name PJSIP would change", column};
-    // Two objects of one type and name make the PBX reject every object of
-    // the file; the three files count as one.
-    taken_names::holder had = pjsip.taken->take(row.name, number);
-    if (!had.nobody && had.file.empty())
-        return {"the name of an earlier row", column};
-    if (!had.nobody)
-        return {"the name of a row in", column, had.file};
-    return {};
+    if (const char *hazard = name_hazard(peer_form::pjsip, row.name))
+        return {hazard, column};
+    taken_names::holder had = naming.taken.take(row.name, number);
+    return {had.hazard, column, had.file};
 }
 
 // The sections write most lines whole: their text is fixed, or it is the
@@ -163,17 +158,9 @@ void write_identify(output_file &out, const pjsip_row &row, const variant &v)
 
 } // namespace
 
-pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &chain,
-                      taken_names &taken)
+pjsip_plan plan_pjsip(const std::vector<column_plan> &plan)
 {
     pjsip_plan pjsip;
-    pjsip.taken = &taken;
-    for (const rule &r : chain) {
-        if (r.kind == rule_kind::header) {
-            pjsip.name_keyword = r.keyword;
-            break;
-        }
-    }
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const column_plan &col = plan[i];
         const pjsip_column *t = nullptr;
@@ -187,19 +174,20 @@ pjsip_plan plan_pjsip(const std::vector<column_plan> &plan, const rule_chain &ch
         }
         pjsip.columns.push_back(t);
         std::string_view line_key = t != nullptr ? value_line_key(*t) : std::string_view();
-        pjsip.value_lines.push_back(check_key(line_key));
+        pjsip.value_lines.push_back(line_key.empty() ? key_check() : check_key(line_key));
     }
     return pjsip;
 }
 
 refusal write_pjsip_row(output_file &out, const std::vector<column_plan> &plan, row_view cells,
-                        const variant &v, pjsip_plan &pjsip, std::uint32_t number)
+                        const variant &v, pjsip_plan &pjsip, const row_naming &naming,
+                        std::uint32_t number)
 {
     pjsip_row &row = pjsip.row;
     row.clear();
-    refusal refused = gather(plan, cells, v, pjsip);
+    refusal refused = gather(plan, cells, v, pjsip, naming);
     if (refused.hazard == nullptr)
-        refused = check(row, pjsip, number);
+        refused = check(row, plan, naming, number);
     if (refused.hazard != nullptr)
         return refused;
     if (row.media_line != pjsip_row::no_line)

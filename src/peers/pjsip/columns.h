@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "peers/pjsip_values.h"
+#include "peers/pjsip/values.h"
 #include "peers/rules.h"
 
 // How the setting columns of a table become PJSIP options: one table
@@ -24,7 +24,6 @@ struct pjsip_row {
     static constexpr std::size_t no_line = -1;
 
     std::string_view name;
-    std::string_view name_column; // the header column, empty when the row has none
     std::vector<endpoint_line> lines;
     std::string_view secret;
     std::string md5secret; // in lower case, as the PBX compares it

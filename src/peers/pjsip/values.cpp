@@ -1,4 +1,4 @@
-#include "peers/pjsip_values.h"
+#include "peers/pjsip/values.h"
 
 #include "peers/rules.h"
 
@@ -10,10 +10,6 @@
 
 namespace
 {
-
-// The PBX keeps the first 79 bytes of a section name, but references to it
-// whole: a longer name would point at no object.
-constexpr std::size_t longest_name = 79;
 
 // The PBX refuses a contact whose host, without a port, is longer than this
 // (the SIP stack's 128-byte host name, less one, less "_sips.tcp.").
@@ -39,13 +35,6 @@ bool all_in(std::string_view text, const byte_set &set)
             return false;
     return true;
 }
-
-// The user part of a SIP URI carries letters, digits, the unreserved marks
-// and the user-unreserved ones unescaped (RFC 3261, 25.1). Of those the PBX
-// splits references on ',' and cuts lines at ';', so neither may stand in a
-// name; a blank, '%' (an escape), '@', ':' and every other byte would be
-// escaped or end the user part.
-constexpr byte_set name_bytes = set_of("-_.!~*'()&=+$?/");
 
 // What the PBX's from_user option accepts.
 constexpr byte_set from_user_bytes = set_of("-._~%!$&'()*+,;=:");
@@ -133,11 +122,6 @@ host_kind read_host(std::string_view host)
     if (inet_pton(AF_INET6, text.c_str(), address) == 1)
         return host_kind::ipv6;
     return is_host_name(host) ? host_kind::name : host_kind::refused;
-}
-
-bool pjsip_keeps_name(std::string_view name)
-{
-    return name.size() <= longest_name && all_in(name, name_bytes);
 }
 
 bool is_md5_digest(std::string_view value)

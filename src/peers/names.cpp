@@ -1,0 +1,139 @@
+#include "peers/names.h"
+
+#include <algorithm>
+#include <array>
+#include <sys/stat.h>
+
+#include "conf/line_reader.h"
+
+namespace
+{
+
+// The names of files and rows are copied into blocks of this size; a name,
+// cut as the PBX cuts it, is far shorter.
+constexpr std::size_t block_size = 1 << 16;
+
+// names_ counts rows from 1 up, and the files from the top down.
+std::uint32_t mark_of_file(std::size_t file)
+{
+    return static_cast<std::uint32_t>(0xffffffffu - file);
+}
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The user part of a SIP URI carries letters, digits, the unreserved marks
+// and the user-unreserved ones unescaped (RFC 3261, 25.1). Of those the PBX
+// splits references on ',' and cuts lines at ';', so neither may stand in a
+// name; a blank, '%' (an escape), '@', ':' and every other byte would be
+// escaped or end the user part.
+constexpr std::array<bool, 256> pjsip_name_bytes = [] {
+    std::array<bool, 256> in{};
+    for (int c = 0; c < 256; ++c)
+        in[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    for (const char *mark = "-_.!~*'()&=+$?/"; *mark != '\0'; ++mark)
+        in[static_cast<unsigned char>(*mark)] = true;
+    return in;
+}();
+
+// The PBX keeps the first 79 bytes of a section name, but references to it
+// whole: a longer name would point at no object.
+bool pjsip_keeps_name(std::string_view name)
+{
+    if (name.size() > longest_section_name)
+        return false;
+    for (char c : name)
+        if (!pjsip_name_bytes[static_cast<unsigned char>(c)])
+            return false;
+    return true;
+}
+
+} // namespace
+
+const char *name_hazard(peer_form form, std::string_view name)
+{
+    if (form == peer_form::pjsip) {
+        if (name.empty())
+            return "an empty name";
+        return pjsip_keeps_name(name) ? nullptr : "a name PJSIP would change";
+    }
+    if (!name.empty() && (is_conf_blank(name.front()) || is_conf_blank(name.back())))
+        return "a blank at either end";
+    if (same_word(name, "general") || same_word(name, "authentication"))
+        return "the name of a chan_sip settings section";
+    return nullptr;
+}
+
+// A copy of `name` that lives as long as this does: the files it may come
+// from are read a window at a time. Names come cut to the PBX's 79 bytes,
+// so one always fits in a block.
+std::string_view taken_names::keep(std::string_view name)
+{
+    if (kept_.empty() || block_size - used_ < name.size()) {
+        kept_.push_back(std::make_unique<char[]>(block_size));
+        used_ = 0;
+    }
+    char *copy = kept_.back().get() + used_;
+    std::copy(name.begin(), name.end(), copy);
+    used_ += name.size();
+    return {copy, name.size()};
+}
+
+// The name as the form's PBX tells it from others: for chan_sip a copy of
+// its first 79 bytes in lower case, for PJSIP the name itself.
+std::string_view taken_names::compared(std::string_view name)
+{
+    if (form_ == peer_form::pjsip)
+        return name;
+    std::string_view copy = keep(name.substr(0, longest_section_name));
+    char *text = const_cast<char *>(copy.data());
+    std::transform(text, text + copy.size(), text, lower);
+    return copy;
+}
+
+bool taken_names::read_file(const std::string &path, bool is_peer_file)
+{
+    files_.push_back({path, is_peer_file});
+    auto note = [this](std::string_view name, const std::string &found_in) {
+        std::uint32_t mark = mark_of_file(files_.size() - 1);
+        // A file that an include led to is a source of its own. The file's
+        // own names come first, then those of each file it includes.
+        if (found_in != files_.back().path) {
+            files_.push_back({found_in, false});
+            mark = mark_of_file(files_.size() - 1);
+        }
+        std::string_view kept = form_ == peer_form::pjsip ? keep(name) : compared(name);
+        names_.insert(kept, mark);
+    };
+    if (read_section_names(path, config_dir_, seen_, note, cause_))
+        return true;
+    failed_file_ = cause_.path;
+    return false;
+}
+
+bool taken_names::read_files(const std::string &config_dir, const std::string &own_file,
+                             const std::vector<std::string> &peer_files,
+                             const std::string &including)
+{
+    config_dir_ = config_dir;
+    struct stat st;
+    if (stat(own_file.c_str(), &st) == 0)
+        seen_.add(st.st_dev, st.st_ino);
+    for (const std::string &path : peer_files)
+        if (!read_file(path, true))
+            return false;
+    return read_file(including, false);
+}
+
+taken_names::holder taken_names::take(std::string_view name, std::uint32_t row)
+{
+    std::uint32_t first = names_.insert(compared(name), row);
+    if (first == row)
+        return {};
+    if (first <= mark_of_file(files_.size()))
+        return {"the name of an earlier row", {}};
+    const source &had = files_[mark_of_file(0) - first];
+    return {had.is_peer_file ? "the name of a row in" : "the name of a section in", had.path};
+}
