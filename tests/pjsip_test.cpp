@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <sys/stat.h>
+
 namespace
 {
 
@@ -65,6 +67,11 @@ const mode_case extension_cases[] = {
 
 const std::string no_codecs = "codecs len 0\n" + warning + "codecs = \n";
 
+// Key files that the DTLS options name; the PBX drops an endpoint that
+// names one it cannot read.
+const std::string keys_dir = std::string(TEST_CONFIG_DIR) + "-keys";
+const std::string cert_file = keys_dir + "/c.pem", ca_file = keys_dir + "/ca.crt";
+
 const mode_case horncell_cases[] = {
     {"every option name of the table",
      {"_exten", "_language", "_accountcode", "_fromdomain", "_callgroup", "_pickupgroup",
@@ -72,7 +79,7 @@ const mode_case horncell_cases[] = {
       "_dtlscafile", "_dtlssetup", "_icesupport", "_force_avp", "_rtp_symmetric", "_nat",
       "_qualify"},
      {{"7001", "fr", "acc", "example.org", "1", "2", "a", "b", "0.0.0.0/0", "10.0.0.0/8", "no",
-       "/k/c.pem", "/k/ca.crt", "actpass", "yes", "true", "off", "auto_force_rport,auto_comedia",
+       cert_file, ca_file, "actpass", "yes", "true", "off", "auto_force_rport,auto_comedia",
        "no"},
       {"7002", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "never", "0"},
       {"7003", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "comedia, no", ""},
@@ -80,7 +87,8 @@ const mode_case horncell_cases[] = {
      bare("7001", "language = fr\naccountcode = acc\nfrom_domain = example.org\ncall_group = 1\n"
                   "pickup_group = 2\nnamed_call_group = a\nnamed_pickup_group = b\n"
                   "deny = 0.0.0.0/0\npermit = 10.0.0.0/8\ndtls_verify = no\n"
-                  "dtls_cert_file = /k/c.pem\ndtls_ca_file = /k/ca.crt\ndtls_setup = actpass\n"
+                  "dtls_cert_file = " + cert_file + "\ndtls_ca_file = " + ca_file +
+                  "\ndtls_setup = actpass\n"
                   "ice_support = yes\nforce_avp = yes\nrtp_symmetric = no\nforce_rport = yes\n"
                   "rewrite_contact = yes\nrtp_symmetric = yes\n") +
          bare("7002", "force_rport = no\n") + bare("7003", "force_rport = no\n") +
@@ -133,6 +141,9 @@ void check_pjsip_cases(const char *arg, const char *table, const mode_case (&cas
 
 TEST_F(ProgramTest, PjsipFiles)
 {
+    mkdir(keys_dir.c_str(), 0700);
+    write_file(cert_file, "cert");
+    write_file(ca_file, "ca");
     check_pjsip_cases("0", "users_extension", extension_cases);
     check_pjsip_cases("1", "users_horncell", horncell_cases);
     check_pjsip_cases("2", "users_webrtc", webrtc_cases);

@@ -10,14 +10,10 @@ namespace
 
 bool copy(const pjsip_column &t, const column_plan &col, std::string_view value, pjsip_row &row)
 {
+    if (t.accepts != nullptr && !t.accepts(value))
+        return false;
     add_line(row, t.option, value, mailbox_context(col, value));
     return true;
-}
-
-bool from_user(const pjsip_column &t, const column_plan &col, std::string_view value,
-               pjsip_row &row)
-{
-    return is_from_user(value) && copy(t, col, value, row);
 }
 
 bool uint32(const pjsip_column &t, const column_plan &, std::string_view value, pjsip_row &row)
@@ -186,45 +182,63 @@ const word_pair dtmf_modes[] = {
     {"rfc2833", "rfc4733"}, {"inband", "inband"}, {"info", "info"}, {"auto", "auto"}, {}};
 const word_pair session_timers[] = {
     {"accept", "yes"}, {"originate", "always"}, {"refuse", "no"}, {}};
+// dtls_setup takes a word it does not know in silence and keeps its default.
+const word_pair dtls_setups[] = {
+    {"active", "active"}, {"passive", "passive"}, {"actpass", "actpass"}, {}};
+const word_pair dtls_verifies[] = {{"yes", "yes"},
+                                   {"no", "no"},
+                                   {"fingerprint", "fingerprint"},
+                                   {"certificate", "certificate"},
+                                   {}};
+
+const char yes_or_no[] = "yes or no";
+const char any_text[] = "any text";
+const char groups[] = "groups from 0 to 63 and ranges N-M of them, separated by commas";
+const char group_names[] = "names separated by commas";
+const char acl[] = "addresses, each with an optional /mask, separated by commas alone";
+const char readable_file[] = "the absolute path of a file that this run can read";
 
 // Every column the PJSIP form writes.
 const pjsip_column pjsip_columns[] = {
-    {"type", ignore}, // every row gets all its sections whatever its type
-    {"host", host},
-    {"secret", secret},
-    {"md5secret", md5secret},
-    {"context", copy, "context"},
-    {"callerid", copy, "callerid"},
-    {"language", copy, "language"},
-    {"accountcode", copy, "accountcode"},
-    {"mailbox", copy, "mailboxes"},
-    {"fromuser", from_user, "from_user"},
-    {"fromdomain", copy, "from_domain"},
-    {"callgroup", copy, "call_group"},
-    {"pickupgroup", copy, "pickup_group"},
-    {"namedcallgroup", copy, "named_call_group"},
-    {"namedpickupgroup", copy, "named_pickup_group"},
-    {"deny", copy, "deny"},
-    {"permit", copy, "permit"},
-    {"nat", nat},
-    {"qualify", qualify},
-    {"dtmfmode", one_of, "dtmf_mode", {}, {}, dtmf_modes},
-    {"directmedia", direct_media},
-    {"canreinvite", direct_media},
-    {"encryption", encryption},
-    {"dtlsenable", dtlsenable},
-    {"avpf", true_or_false, "use_avpf", "yes", "no"},
-    {"force_avp", true_or_false, "force_avp", "yes", "no"},
-    {"icesupport", true_or_false, "ice_support", "yes", "no"},
-    {"rtp_symmetric", true_or_false, "rtp_symmetric", "yes", "no"},
-    {"dtlsverify", copy, "dtls_verify"},
-    {"dtlscertfile", copy, "dtls_cert_file"},
-    {"dtlscafile", copy, "dtls_ca_file"},
-    {"dtlssetup", copy, "dtls_setup"},
-    {"session-timers", one_of, "timers", {}, {}, session_timers},
-    {"t38pt_udptl", true_or_false, "t38_udptl", "yes", "no"},
-    {"busylevel", uint32, "device_state_busy_at"},
-    {"videosupport", true_or_false, "max_video_streams", {}, "0"},
+    {"type", ignore, {}, any_text}, // every row gets all its sections whatever its type
+    {"host", host, {}, "dynamic, or one IPv4 or IPv6 address or host name"},
+    {"secret", secret, {}, any_text},
+    {"md5secret", md5secret, {}, "32 hexadecimal digits"},
+    {"context", copy, "context", any_text},
+    {"callerid", copy, "callerid", any_text},
+    {"language", copy, "language", any_text},
+    {"accountcode", copy, "accountcode", any_text},
+    {"mailbox", copy, "mailboxes", any_text},
+    {"fromuser", copy, "from_user", "letters, digits and -._~%!$&'()*+,;=:", is_from_user},
+    {"fromdomain", copy, "from_domain", any_text},
+    {"callgroup", copy, "call_group", groups, is_group_list},
+    {"pickupgroup", copy, "pickup_group", groups, is_group_list},
+    {"namedcallgroup", copy, "named_call_group", group_names, is_named_group_list},
+    {"namedpickupgroup", copy, "named_pickup_group", group_names, is_named_group_list},
+    {"deny", copy, "deny", acl, is_acl_list},
+    {"permit", copy, "permit", acl, is_acl_list},
+    {"nat", nat, {}, "yes, no, never, force_rport, comedia, auto_force_rport or auto_comedia"},
+    {"qualify", qualify, {}, "yes, no or a number of milliseconds"},
+    {"dtmfmode", one_of, "dtmf_mode", "rfc2833, inband, info or auto", nullptr, {}, {}, dtmf_modes},
+    {"directmedia", direct_media, {}, "yes, no, or nonat, update and outgoing"},
+    {"canreinvite", direct_media, {}, "yes, no, or nonat, update and outgoing"},
+    {"encryption", encryption, {}, yes_or_no},
+    {"dtlsenable", dtlsenable, {}, yes_or_no},
+    {"avpf", true_or_false, "use_avpf", yes_or_no, nullptr, "yes", "no"},
+    {"force_avp", true_or_false, "force_avp", yes_or_no, nullptr, "yes", "no"},
+    {"icesupport", true_or_false, "ice_support", yes_or_no, nullptr, "yes", "no"},
+    {"rtp_symmetric", true_or_false, "rtp_symmetric", yes_or_no, nullptr, "yes", "no"},
+    {"dtlsverify", one_of, "dtls_verify", "yes, no, fingerprint or certificate", nullptr, {}, {},
+     dtls_verifies},
+    {"dtlscertfile", copy, "dtls_cert_file", readable_file, is_readable_file},
+    {"dtlscafile", copy, "dtls_ca_file", readable_file, is_readable_file},
+    {"dtlssetup", one_of, "dtls_setup", "active, passive or actpass", nullptr, {}, {},
+     dtls_setups},
+    {"session-timers", one_of, "timers", "accept, originate or refuse", nullptr, {}, {},
+     session_timers},
+    {"t38pt_udptl", true_or_false, "t38_udptl", yes_or_no, nullptr, "yes", "no"},
+    {"busylevel", uint32, "device_state_busy_at", "a number from 0 to 4294967295"},
+    {"videosupport", true_or_false, "max_video_streams", yes_or_no, nullptr, {}, "0"},
 };
 
 } // namespace
@@ -232,6 +246,7 @@ const pjsip_column pjsip_columns[] = {
 void pjsip_row::clear()
 {
     name = secret = host = untaken = {};
+    untaken_as = nullptr;
     lines.clear();
     md5secret.clear();
     host_is = host_kind::dynamic;
@@ -260,7 +275,7 @@ bool takes_any_text(const pjsip_column &t)
 
 std::string_view value_line_key(const pjsip_column &t)
 {
-    if (t.translate == copy || t.translate == from_user)
+    if (t.translate == copy)
         return t.option;
     if (t.translate == secret)
         return "password";

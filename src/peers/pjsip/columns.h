@@ -17,6 +17,8 @@ struct endpoint_line {
     std::string_view key, value, suffix;
 };
 
+struct pjsip_column;
+
 // What one row's sections are made of, gathered from its columns before
 // anything is written: the row's name may come after its options. One is
 // kept for the whole result and cleared for every row.
@@ -35,11 +37,10 @@ struct pjsip_row {
     std::size_t media_line = no_line; // lines[media_line] is media_encryption
     std::string codecs;               // as in the chan_sip form
     std::string_view untaken;         // the first column whose value PJSIP does not take
+    const pjsip_column *untaken_as = nullptr; // and its translation
 
     void clear();
 };
-
-struct pjsip_column;
 
 // Turns one non-empty value into endpoint lines or into what the other
 // sections need; false for a value that the PBX would not take as meant.
@@ -53,7 +54,11 @@ struct word_pair {
 struct pjsip_column {
     std::string_view column; // the column's key, that is its name less the first character
     translator translate;
-    std::string_view option = {};     // the endpoint option it writes
+    std::string_view option; // the endpoint option it writes, if one
+    std::string_view takes;  // the values it takes, as the console tells them
+    // A column copied as it stands: whether the option's handler takes a
+    // value as meant; null for any text.
+    bool (*accepts)(std::string_view value) = nullptr;
     std::string_view if_true = {};    // a true/false column's value for true; empty: no line
     std::string_view if_false = {};   // and for false
     const word_pair *words = nullptr; // a column of words: each word and what it writes

@@ -54,8 +54,10 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
             if (line.key.empty() && (!taken || takes_any_text(t)))
                 if (const char *hazard = text_hazard(value))
                     return {hazard, col.name};
-            if (!taken && row.untaken.empty())
+            if (!taken && row.untaken.empty()) {
                 row.untaken = col.name;
+                row.untaken_as = &t;
+            }
         }
     }
     return {};

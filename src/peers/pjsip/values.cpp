@@ -1,12 +1,16 @@
 #include "peers/pjsip/values.h"
 
-#include "peers/rules.h"
-
 #include <arpa/inet.h>
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "conf/line_reader.h"
+#include "peers/rules.h"
 
 namespace
 {
@@ -147,4 +151,124 @@ bool read_uint32(std::string_view value, std::string_view &written)
     written =
         first == std::string_view::npos ? value.substr(value.size() - 1) : value.substr(first);
     return written.size() < 10 || (written.size() == 10 && written <= "4294967295");
+}
+
+namespace
+{
+
+// `list` split at each `separator`, each item given to `take` as it
+// stands; false as soon as `take` refuses one.
+template <typename F> bool each_item(std::string_view list, char separator, F take)
+{
+    for (;;) {
+        std::size_t at = list.find(separator);
+        if (!take(list.substr(0, at)))
+            return false;
+        if (at == std::string_view::npos)
+            return true;
+        list.remove_prefix(at + 1);
+    }
+}
+
+// A decimal number without a sign or a leading zero, at most `most`.
+bool is_plain_number(std::string_view text, unsigned most)
+{
+    if (!is_number(text) || text.size() > 3 || (text.size() > 1 && text.front() == '0'))
+        return false;
+    unsigned n = 0;
+    for (char c : text)
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    return n <= most;
+}
+
+// A group number as the PBX's sscanf("%30d") reads it, from 0 to 63.
+bool read_group(std::string_view text, unsigned &group)
+{
+    if (!is_number(text) || text.size() > 30)
+        return false;
+    std::size_t first = text.find_first_not_of('0');
+    std::string_view digits = first == std::string_view::npos ? "0" : text.substr(first);
+    if (digits.size() > 2)
+        return false;
+    group = 0;
+    for (char c : digits)
+        group = group * 10 + static_cast<unsigned>(c - '0');
+    return group <= 63;
+}
+
+bool is_strict_ipv4(std::string_view text)
+{
+    int parts = 0;
+    return each_item(text, '.', [&](std::string_view part) {
+               return ++parts <= 4 && is_plain_number(part, 255);
+           }) &&
+           parts == 4;
+}
+
+bool is_ipv6(std::string_view text)
+{
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    unsigned char address[16];
+    // An IPv4 address written in IPv6 form is read as IPv4, whose masks
+    // are shorter.
+    return text.find('.') == std::string_view::npos &&
+           inet_pton(AF_INET6, zero_terminated(text).c_str(), address) == 1;
+}
+
+bool is_acl_item(std::string_view item)
+{
+    if (!item.empty() && item.front() == '!')
+        item.remove_prefix(1);
+    std::size_t slash = item.find('/');
+    std::string_view address = item.substr(0, slash);
+    bool ipv4 = is_strict_ipv4(address);
+    if (!ipv4 && !is_ipv6(address))
+        return false;
+    if (slash == std::string_view::npos)
+        return true;
+    std::string_view mask = item.substr(slash + 1);
+    if (mask.find_first_of(".:") != std::string_view::npos)
+        return ipv4 ? is_strict_ipv4(mask) : is_ipv6(mask);
+    return is_plain_number(mask, ipv4 ? 32 : 128);
+}
+
+} // namespace
+
+bool is_group_list(std::string_view value)
+{
+    return each_item(value, ',', [](std::string_view item) {
+        item = without_blanks(item);
+        std::size_t dash = item.find('-');
+        unsigned first = 0, last = 0;
+        if (dash == std::string_view::npos)
+            return read_group(item, first);
+        return read_group(item.substr(0, dash), first) && read_group(item.substr(dash + 1), last) &&
+               first <= last;
+    });
+}
+
+bool is_named_group_list(std::string_view value)
+{
+    bool named = false;
+    each_item(value, ',', [&](std::string_view item) {
+        named = named || !strip_blanks(item).empty();
+        return true;
+    });
+    return named;
+}
+
+bool is_acl_list(std::string_view value)
+{
+    return each_item(value, ',', is_acl_item);
+}
+
+bool is_readable_file(std::string_view value)
+{
+    if (value.empty() || value.front() != '/')
+        return false;
+    std::string path = zero_terminated(value);
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
 }

@@ -53,3 +53,30 @@ bool is_from_user(std::string_view value);
 // An unsigned 32-bit number in decimal digits; `written` gets it without
 // the leading zeros, with which the PBX would read it as octal.
 bool read_uint32(std::string_view value, std::string_view &written);
+
+// The lists that res_pjsip's handlers read item by item, and the files they
+// check. Each is true for a value that the handler takes as meant; a value
+// it would reject drops the endpoint, and one whose items it would skip in
+// silence or read as others is refused too.
+
+// call_group and pickup_group: groups from 0 to 63 and ranges "N-M" of
+// them, separated by commas. The PBX skips a group past 63 and a word in
+// silence, takes an empty item for group 0, and a blank inside a range
+// ends it at its first number.
+bool is_group_list(std::string_view value);
+
+// named_call_group and named_pickup_group: names separated by commas; the
+// PBX rejects a list that names none.
+bool is_named_group_list(std::string_view value);
+
+// deny and permit: items "ADDRESS" or "ADDRESS/MASK", each may start with
+// '!', separated by commas with nothing around them. ADDRESS is an IPv4
+// address of four decimal numbers without leading zeros (the resolver would
+// read "010.0.0.1" as 8.0.0.1, and "10.1" as 10.0.0.1) or an IPv6 one; MASK
+// a prefix length in decimal, or a mask of the address's family.
+bool is_acl_list(std::string_view value);
+
+// dtls_cert_file and dtls_ca_file: the absolute path of a regular file that
+// this run can read. The PBX drops an endpoint that names a file it cannot
+// read; it reads a relative path from wherever it was started.
+bool is_readable_file(std::string_view value);
