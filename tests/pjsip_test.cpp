@@ -79,21 +79,35 @@ const mode_case horncell_cases[] = {
       "_dtlscafile", "_dtlssetup", "_icesupport", "_force_avp", "_rtp_symmetric", "_nat",
       "_qualify"},
      {{"7001", "fr", "acc", "example.org", "1", "2", "a", "b", "0.0.0.0/0", "10.0.0.0/8", "no",
-       cert_file, ca_file, "actpass", "yes", "true", "off", "auto_force_rport,auto_comedia",
-       "no"},
+       cert_file, ca_file, "actpass", "yes", "true", "off", "auto_force_rport,auto_comedia", "no"},
       {"7002", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "never", "0"},
       {"7003", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "comedia, no", ""},
       {"7004", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "yes,NO", ""}},
      bare("7001", "language = fr\naccountcode = acc\nfrom_domain = example.org\ncall_group = 1\n"
                   "pickup_group = 2\nnamed_call_group = a\nnamed_pickup_group = b\n"
                   "deny = 0.0.0.0/0\npermit = 10.0.0.0/8\ndtls_verify = no\n"
-                  "dtls_cert_file = " + cert_file + "\ndtls_ca_file = " + ca_file +
-                  "\ndtls_setup = actpass\n"
-                  "ice_support = yes\nforce_avp = yes\nrtp_symmetric = no\nforce_rport = yes\n"
-                  "rewrite_contact = yes\nrtp_symmetric = yes\n") +
+                  "dtls_cert_file = " +
+                      cert_file + "\ndtls_ca_file = " + ca_file +
+                      "\ndtls_setup = actpass\n"
+                      "ice_support = yes\nforce_avp = yes\nrtp_symmetric = no\nforce_rport = yes\n"
+                      "rewrite_contact = yes\nrtp_symmetric = yes\n") +
          bare("7002", "force_rport = no\n") + bare("7003", "force_rport = no\n") +
          bare("7004", "force_rport = yes\nrewrite_contact = yes\nrtp_symmetric = yes\n"),
      no_codecs + no_codecs + no_codecs + no_codecs},
+    {"a codec column named by a leading part writes the codec's own name",
+     {"_exten", "_AL", "_g7", "_h263P"},
+     {{"6101", "1", "", "1"}},
+     "[6101]\ntype = endpoint\naors = 6101\ndisallow = all\nallow = alaw,g729,h263p\n"
+     "[6101]\ntype = aor\nmax_contacts = 1\nremove_existing = yes\n",
+     "codecs len 16\ncodecs = alaw,g729,h263p\n"},
+    {"lists that res_pjsip's handlers take as meant",
+     {"_exten", "_callgroup", "_pickupgroup", "_deny", "_permit", "_namedpickupgroup"},
+     {{"6102", "1, 3-5", "07", "!10.0.0.1,10.0.0.0/8,2001:db8::/32", "192.168.0.0/255.255.0.0",
+       "a, ,b"}},
+     bare("6102", "call_group = 1, 3-5\npickup_group = 07\n"
+                  "deny = !10.0.0.1,10.0.0.0/8,2001:db8::/32\npermit = 192.168.0.0/255.255.0.0\n"
+                  "named_pickup_group = a, ,b\n"),
+     no_codecs},
     {"empty values write nothing; codec traces as in chan_sip",
      {"_exten", "_context", "_secret", "_callerid", "_alaw", "outbound_cid", "_transport"},
      {{"6001", "", "pw", null, "1", "x", "udp"}},

@@ -61,6 +61,10 @@ const char *name_hazard(peer_form form, std::string_view name)
     }
     if (!name.empty() && (is_conf_blank(name.front()) || is_conf_blank(name.back())))
         return "a blank at either end";
+    // chan_sip keeps a peer under the first 79 bytes of its name, and then
+    // refuses a phone that authenticates with the whole name.
+    if (name.size() > longest_section_name)
+        return "a name chan_sip would cut";
     if (same_word(name, "general") || same_word(name, "authentication"))
         return "the name of a chan_sip settings section";
     return nullptr;

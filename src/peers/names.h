@@ -23,8 +23,8 @@
 // Why the form's PBX would not take `name` as the row's as it stands, or
 // null. PJSIP needs a name that it keeps whole and that a phone can send
 // unescaped; chan_sip one without blanks at its ends, which a phone could
-// not send, and other than those of its own settings sections, general and
-// authentication, which it skips.
+// not send, of at most the 79 bytes it keeps, and other than those of its
+// own settings sections, general and authentication, which it skips.
 const char *name_hazard(peer_form form, std::string_view name);
 
 class taken_names
