@@ -167,6 +167,11 @@ TEST_F(ProgramTest, AnInterruptedRunRemovesItsTemporaryFile)
         write_file(config_path("users_horncell.conf"), previous);
         started_program p = start_program({"1"});
         wait_for_rows(p);
+        // The temporary file is made at the first difference from the old
+        // one, once the first bytes go out; the run then stops on its full
+        // console pipe.
+        for (int tries = 0; tries < 500 && config_dir_entries().size() < 3; ++tries)
+            usleep(10000);
         EXPECT_EQ(config_dir_entries().size(), 3u); // with the temporary file
         kill(p.pid, sig);
         run_result r = finish_program(p);

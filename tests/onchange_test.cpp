@@ -1,6 +1,10 @@
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
 #include <iostream>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +182,66 @@ TEST_F(Onchange, CommandsOfTwoRunsDoNotOverlap)
     EXPECT_EQ(one.status, 0) << one.out << one.err;
     EXPECT_EQ(other.status, 0) << other.out << other.err;
     EXPECT_EQ(read_file(log), "start\nend\nstart\nend\n");
+}
+
+// A reload that failed, timed out, or died with its run is run by every
+// later run of the file, changed file or not, until it succeeds; then by none.
+TEST_F(Onchange, AReloadThatDidNotHappenIsRunByTheNextRuns)
+{
+    const std::string file = config_path("users_horncell.conf");
+    const std::string started = config_path("started");
+    const struct {
+        const char *name, *command;
+        bool kill_the_run;
+    } cases[] = {
+        {"the command failed", "exit 1", false},
+        {"the command did not end in time", "sleep 30", false},
+        {"the run was killed while the command ran", "touch started; sleep 30", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(file.c_str());
+        std::remove(config_path("hook.log").c_str());
+        std::remove(started.c_str());
+        set_command(c.command);
+        started_program first = start_program({"1"});
+        if (c.kill_the_run) {
+            for (int tries = 0; tries < 500 && !file_exists(started); ++tries)
+                usleep(10000);
+            kill(first.pid, SIGTERM);
+        }
+        EXPECT_NE(finish_program(first).status, 0);
+        ASSERT_EQ(read_file(file), "[801]\ndisallow = all\nallow = alaw\n");
+        set_command(recording_command());
+        struct stat before, after;
+        stat(file.c_str(), &before);
+        for (const char *log : {"1 ", "1 "}) { // the second run runs nothing
+            run_result r = run_program({"1"});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(hook_log(), std::string(log) + file + " 0\n");
+        }
+        stat(file.c_str(), &after);
+        EXPECT_EQ(after.st_ino, before.st_ino); // the file stayed as it was
+    }
+}
+
+// The command has no terminal, so that one the run was started from cannot
+// stop it (as with `stty tostop` for a background job) while the run waits.
+TEST_F(Onchange, TheCommandHasNoTerminal)
+{
+    set_command("tr -s ' ' '\\n' </proc/self/stat | sed -n 7p");
+    run_options on_a_terminal;
+    on_a_terminal.in_child = [] {
+        int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || setsid() < 0)
+            _exit(125);
+        int terminal = open(ptsname(master), O_RDWR);
+        if (terminal < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0)
+            _exit(125);
+    };
+    run_result r = run_program({"1"}, on_a_terminal);
+    EXPECT_EQ(r.out, console("0\n") + long_banner); // tty_nr: none
+    EXPECT_EQ(r.status, 0);
 }
 
 // A signal that ends the run ends the command as well, and the run within

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -272,9 +273,27 @@ TEST_F(OutputFile, TheNewFileHasTheOldFilesAcl)
     }
 }
 
+// How many names were made in, or moved into, the directory watched by
+// `watch` since it was last asked; the lock file, made once for good, left
+// out.
+int names_made(int watch)
+{
+    int made = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+        for (char *at = events; at < events + n;) {
+            auto *event = reinterpret_cast<inotify_event *>(at);
+            made += (event->mask & (IN_CREATE | IN_MOVED_TO)) != 0 &&
+                    std::strcmp(event->name, ".peerloom.lock") != 0;
+            at += sizeof *event + event->len;
+        }
+    return made;
+}
+
 // A run that would write what the file holds leaves the very file alone, its
-// ACL with it; any difference, however late, replaces it. Sizes around the
-// buffer, as the bytes are compared a buffer at a time.
+// ACL with it, and writes nothing at all: no temporary file is made. Any
+// difference, however late, replaces it. Sizes around the buffer, as the
+// bytes are compared a buffer at a time.
 TEST_F(OutputFile, OnlyAChangeReplacesTheFile)
 {
     constexpr file_outcome unchanged = file_outcome::unchanged;
@@ -292,6 +311,8 @@ TEST_F(OutputFile, OnlyAChangeReplacesTheFile)
         {"the last byte differs", big, other_end, replaced},
     };
     const std::string p = path("users.conf");
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MOVED_TO), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         write(p, c.old);
@@ -299,13 +320,16 @@ TEST_F(OutputFile, OnlyAChangeReplacesTheFile)
         const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
         utimensat(AT_FDCWD, p.c_str(), long_ago, 0);
         struct stat before = status(p);
+        names_made(watch);
         EXPECT_EQ(replace("users.conf", c.now), c.outcome);
+        EXPECT_EQ(names_made(watch), c.outcome == unchanged ? 0 : 2); // the temporary file, renamed
         struct stat after = status(p);
         EXPECT_EQ(read(p), c.now);
         EXPECT_EQ(after.st_ino == before.st_ino, c.outcome == unchanged);
         EXPECT_EQ(after.st_mtim.tv_sec == long_ago[1].tv_sec, c.outcome == unchanged);
         EXPECT_EQ(entries(), std::vector<std::string>{"users.conf"});
     }
+    close(watch);
 }
 
 } // namespace

@@ -9,14 +9,17 @@
 #include <utility>
 
 #include "files/attributes.h"
+#include "files/reload_mark.h"
 #include "files/run_lock.h"
 
 // The replacement, in the order it happens: open() finds the configuration
-// directory, takes its lock, finds the file, creates the temporary file and
-// gives it the old file's attributes; put() writes, comparing with the old
-// file as the bytes go out; commit() syncs the new file, renames it over the
-// old one and syncs the directory, or, when the old file holds every byte
-// already, removes it and leaves the old one alone.
+// directory, takes its lock and finds the file; put() compares the bytes
+// with the old file's as they go out, and at the first difference creates
+// the temporary file with the old file's attributes and the bytes that
+// matched, then writes on into it; commit() syncs the new file, renames it
+// over the old one and syncs the directory, or, when the old file holds
+// every byte already, leaves it alone. Without an old file to compare with,
+// the temporary file is created at once.
 
 output_file::output_file(std::string dir, std::string name, int lock_wait_seconds)
     : config_dir_(std::move(dir)), name_(std::move(name)), path_(config_dir_ + "/" + name_),
@@ -26,11 +29,10 @@ output_file::output_file(std::string dir, std::string name, int lock_wait_second
 
 output_file::opening output_file::open()
 {
-    unique_fd config_dir;
-    std::string shown;
-    if (!open_directory_path(config_dir_, config_dir, shown, cause_))
+    if (!open_directory_path(config_dir_, config_dir_fd_, config_dir_shown_, cause_))
         return opening::failed;
-    switch (take_run_lock(config_dir.get(), shown, lock_wait_seconds_, lock_, cause_)) {
+    switch (
+        take_run_lock(config_dir_fd_.get(), config_dir_shown_, lock_wait_seconds_, lock_, cause_)) {
     case lock_state::held:
         break;
     case lock_state::busy:
@@ -38,17 +40,32 @@ output_file::opening output_file::open()
     case lock_state::failed:
         return opening::failed;
     }
-    if (!find_target(config_dir.get(), shown, name_, target_, cause_) || !open_old_file() ||
-        !temp_.create(target_.dir.get(), target_.dir_shown, target_.name, cause_))
+    if (!find_target(config_dir_fd_.get(), config_dir_shown_, name_, target_, cause_) ||
+        !open_old_file())
         return opening::failed;
-    if (!keep_attributes({old_.get(), target_.st, target_.shown}, temp_.fd(), temp_.path(),
-                         cause_)) {
-        temp_.discard();
-        return opening::failed;
-    }
-    if (!same_)
-        old_.reset();
-    return opening::ready;
+    if (same_)
+        return may_create_here() ? opening::ready : opening::failed;
+    return create_temporary() ? opening::ready : opening::failed;
+}
+
+// Whether the temporary file could be made beside the target, asked before
+// the query so that the console says it where it always has. What only the
+// making itself can tell (a full disk, a quota) is told when writing.
+bool output_file::may_create_here()
+{
+    if (faccessat(target_.dir.get(), ".", W_OK | X_OK, AT_EACCESS) == 0)
+        return true;
+    return record_failure(cause_, "open", target_.dir_shown, errno);
+}
+
+bool output_file::create_temporary()
+{
+    if (!temp_.create(target_.dir.get(), target_.dir_shown, target_.name, cause_))
+        return false;
+    if (keep_attributes({old_.get(), target_.st, target_.shown}, temp_.fd(), temp_.path(), cause_))
+        return true;
+    temp_.discard();
+    return false;
 }
 
 // Opens the file to be replaced, for its ACL and to compare its bytes with
@@ -88,14 +105,73 @@ void output_file::compare_with_old(std::string_view text)
         same_ = got > 0 && std::memcmp(old_bytes_.get(), text.data(), got) == 0;
         text.remove_prefix(got);
     }
-    if (!same_)
-        old_.reset();
+}
+
+// Copies the first `bytes` of the old file into the temporary file, in the
+// kernel where the file system can. The old file must still be as it was
+// when it was compared: one changed since could give other bytes than
+// those that matched.
+bool output_file::copy_from_old(std::size_t bytes)
+{
+    off_t from = 0;
+    bool in_kernel = true;
+    while (bytes > 0 && !failed_) {
+        ssize_t n;
+        if (in_kernel) {
+            n = copy_file_range(old_.get(), &from, temp_.fd(), nullptr, bytes, 0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                in_kernel = false;
+                continue;
+            }
+        } else {
+            n = pread(old_.get(), old_bytes_.get(), std::min(bytes, buffer_size), from);
+            if (n > 0) {
+                write_to_temp({old_bytes_.get(), static_cast<std::size_t>(n)});
+                from += n;
+            }
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return record_failure(cause_, "write", temp_.path(), n < 0 ? errno : ENOSPC);
+        bytes -= static_cast<std::size_t>(n);
+    }
+    struct stat now;
+    const struct stat &then = target_.st;
+    if (fstat(old_.get(), &now) != 0 || now.st_size != then.st_size ||
+        now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec)
+        return record_failure(cause_, "read", target_.shown, 0, "changed while it was read");
+    return !failed_;
+}
+
+// The first difference from the old file, after `matched` bytes that were
+// the same: the temporary file is made with those bytes.
+bool output_file::start_new_file(std::size_t matched)
+{
+    bool started = create_temporary() && copy_from_old(matched);
+    old_.reset();
+    if (!started)
+        failed_ = true;
+    return started;
 }
 
 void output_file::write_out(std::string_view text)
 {
-    if (!failed_)
+    if (same_ && !failed_) {
         compare_with_old(text);
+        if (same_) {
+            matched_ += text.size(); // the old file holds these already
+            return;
+        }
+        if (!start_new_file(matched_))
+            return;
+    }
+    write_to_temp(text);
+}
+
+void output_file::write_to_temp(std::string_view text)
+{
     while (!failed_ && !text.empty()) {
         ssize_t n = write(temp_.fd(), text.data(), text.size());
         if (n < 0 && errno == EINTR)
@@ -171,17 +247,30 @@ bool output_file::replace_target()
            record_failure(cause_, "fsync", target_.dir_shown, errno);
 }
 
-file_outcome output_file::commit()
+file_outcome output_file::commit(bool mark_reload)
 {
     flush();
-    if (!failed_ && same_as_old()) {
-        temp_.discard();
+    if (!failed_ && same_as_old())
         return file_outcome::unchanged;
-    }
-    if (finish_writing() && replace_target())
+    // Every byte matched, but the old file holds more, or changed since.
+    if (!failed_ && same_)
+        start_new_file(matched_);
+    if (finish_writing() &&
+        (!mark_reload || set_reload_mark(config_dir_fd_.get(), config_dir_shown_, name_, cause_)) &&
+        replace_target())
         return file_outcome::replaced;
     std::printf("Writing %s failed,please check it.\n", path_.c_str());
     report_cause(cause_);
     temp_.discard();
     return file_outcome::failed;
+}
+
+bool output_file::reload_due() const
+{
+    return reload_mark_stands(config_dir_fd_.get(), name_);
+}
+
+bool output_file::clear_reload_mark()
+{
+    return ::clear_reload_mark(config_dir_fd_.get(), config_dir_shown_, name_, cause_);
 }

@@ -75,10 +75,18 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
     if (translate_rows(out, mode.chain, mode.shape, where.form, taken) != 0)
         return -1;
-    file_outcome outcome = out.commit();
+    // A command due from an earlier run that replaced the file is run now,
+    // changed file or not; the mark goes only once the command succeeded.
+    bool reloads = static_cast<bool>(where.then);
+    bool due = reloads && out.reload_due();
+    file_outcome outcome = out.commit(reloads);
     if (outcome == file_outcome::failed)
         return -1;
-    if (outcome == file_outcome::replaced && where.then && !where.then(out.path()))
+    if (!reloads || (outcome == file_outcome::unchanged && !due))
+        return 0;
+    if (!where.then(out.path()))
         return -1;
+    if (!out.clear_reload_mark())
+        report_cause(out.cause());
     return 0;
 }

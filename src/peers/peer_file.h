@@ -20,9 +20,10 @@ struct peer_mode {
     variant shape;
 };
 
-// What runs once a run replaced its file, given the file's path, while the
-// run still holds the directory, so that runs of the directory take turns
-// for it too. True when it went well; false after it has said why.
+// What runs once a run replaced its file, or in a later run while that is
+// still due (files/reload_mark.h), given the file's path, while the run
+// still holds the directory, so that runs of the directory take turns for
+// it too. True when it went well; false after it has said why.
 using after_replacing = std::function<bool(const std::string &file)>;
 
 // Where and how the modes write their files; the entry point fills it in.

@@ -35,8 +35,10 @@ std::vector<std::string> command_environment(const std::string &file, char mode)
     return env;
 }
 
-// Starts the command in a process group of its own, so that a time-out can
-// end everything it started there. The run ignores SIGPIPE and SIGXFSZ for
+// Starts the command in a session of its own, whose process group a
+// time-out can end with everything it started there, and which has no
+// terminal: a run started from one is never stopped by it (as with
+// `stty tostop`) while it waits for the command. The run ignores SIGPIPE and SIGXFSZ for
 // its own sake; the command gets them back as they normally are. It gets no
 // descriptor but the three standard ones: not the settings file, which
 // holds the database password, nor the connection to the database, which a
@@ -63,9 +65,8 @@ bool spawn(const std::string &command, const std::string &file, char mode, const
     sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &mask);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attr,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
     int error =
         posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char *const *>(argv), envp.data());
     posix_spawn_file_actions_destroy(&actions);

@@ -9,8 +9,9 @@
 // Runs `command` with /bin/sh -c, standard input from /dev/null, the run's
 // standard output and error and no other descriptor, and the caller's
 // environment with PEERLOOM_FILE set to `file` and PEERLOOM_MODE to `mode`.
-// Waits for it at most `wait_seconds`, then kills its process group, which
-// holds all it started but what left the group. Returns true when it exited
+// The command has a session of its own, without a terminal. Waits for it at
+// most `wait_seconds`, then kills its process group, which holds all it
+// started but what left the group. Returns true when it exited
 // with status 0; otherwise prints "peerloom: onchange COMMAND: REASON" on
 // standard error and returns false. A signal that would end the run while it
 // waits goes to the command's group as well, and ends the run once the
