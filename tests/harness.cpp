@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -266,8 +267,12 @@ mode_t mode_of(const std::string &path)
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-void expect_failed_run(const mode_target &m, const std::string &console, const run_options &opts,
-                       const std::string &cause)
+namespace
+{
+
+// Runs the mode over the previous file as expect_failed_run says, and
+// returns what the run put on standard error.
+std::string failed_run(const mode_target &m, const std::string &console, const run_options &opts)
 {
     std::string path = config_path(m.file);
     write_file(path, previous);
@@ -275,9 +280,38 @@ void expect_failed_run(const mode_target &m, const std::string &console, const r
     std::vector<std::string> entries = config_dir_entries();
     run_result r = run_program({m.arg}, opts);
     EXPECT_EQ(r.out, console);
-    EXPECT_EQ(without_random_names(r.err), cause);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(read_file(path), previous);
     EXPECT_EQ(mode_of(path), 0640u);
     EXPECT_EQ(config_dir_entries(), entries);
+    return without_random_names(r.err);
+}
+
+} // namespace
+
+void expect_failed_run(const mode_target &m, const std::string &console, const run_options &opts,
+                       const std::string &cause)
+{
+    EXPECT_EQ(failed_run(m, console, opts), cause);
+}
+
+void expect_refused_run(const mode_target &m, const std::string &console)
+{
+    static const std::regex refusal_line(
+        R"(Row (\d+) column (.*) holds (.*),(.*) is left unchanged\.\n$)");
+    std::smatch said;
+    ASSERT_TRUE(std::regex_search(console, said, refusal_line)) << console;
+    std::string err = failed_run(m, console, {});
+    std::string start = "peerloom: refuse " + said[4].str() + ": row " + said[1].str() + " (";
+    // Standard error shows a control byte of a name as \xNN.
+    std::string column;
+    for (char c : said[2].str()) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+        column += static_cast<unsigned char>(c) < 32 ? std::string(escaped) : std::string(1, c);
+    }
+    std::string holds = ") column " + column + " holds " + said[3].str() + "; ";
+    EXPECT_EQ(err.substr(0, start.size()), start);
+    EXPECT_NE(err.find(holds), std::string::npos) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
 }

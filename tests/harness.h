@@ -132,3 +132,10 @@ mode_t mode_of(const std::string &path);
 // left that file exactly as it was, and made or removed no other file.
 void expect_failed_run(const mode_target &m, const std::string &console,
                        const run_options &opts = {}, const std::string &cause = "");
+
+// The same for a run that refuses a row, whose console line
+// "Row N column C holds H,PATH is left unchanged." `console` ends with: its
+// standard error is the one cause line that goes with it,
+// "peerloom: refuse PATH: row N (NAME) column C holds H; " and what to
+// change.
+void expect_refused_run(const mode_target &m, const std::string &console);

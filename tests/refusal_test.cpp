@@ -300,9 +300,9 @@ TEST_F(ProgramTest, UnsafeRowsAreRefusedAndThePreviousFileStays)
         for (const auto &[file, content] : c.others)
             write_file(config_path(file), content);
         make_table(c.mode.table, c.columns, c.rows);
-        expect_failed_run(c.mode, console_head(c.mode, c.rows.size(), c.columns.size()) + c.before +
-                                      c.refusal + "," + config_path(c.mode.file) +
-                                      " is left unchanged.\n");
+        expect_refused_run(c.mode, console_head(c.mode, c.rows.size(), c.columns.size()) +
+                                       c.before + c.refusal + "," + config_path(c.mode.file) +
+                                       " is left unchanged.\n");
         clear_config_dir();
     }
 }
@@ -346,10 +346,10 @@ TEST_F(ProgramTest, PjsipRefusesWhatItWouldReadOtherwise)
             bool names = std::string(c.column) == "_exten";
             make_table("users_horncell", {"_exten", names ? "_context" : c.column},
                        {{names ? value : "801", names ? "" : value}});
-            expect_failed_run(horncell, console_head(horncell, 1, 2) + "Row 1 column " + c.column +
-                                            " holds " + c.reason + "," +
-                                            config_path("users_horncell.conf") +
-                                            " is left unchanged.\n");
+            expect_refused_run(horncell, console_head(horncell, 1, 2) + "Row 1 column " + c.column +
+                                             " holds " + c.reason + "," +
+                                             config_path("users_horncell.conf") +
+                                             " is left unchanged.\n");
         }
     }
 }
@@ -364,6 +364,79 @@ TEST_F(ProgramTest, AnOtherPeerFileThatCannotBeReadStopsThePjsipRun)
                       "Connection success!\nRecieved 1 rows\nCannot read the names in " + loop +
                           "," + config_path("users_extension.conf") + " is left unchanged.\n",
                       {}, "peerloom: open " + loop + ": Too many levels of symbolic links\n");
+}
+
+} // namespace
+
+namespace
+{
+
+// The cause line of a refusal names the row by its number and its name, the
+// column, what it holds and what to change, in either form.
+TEST_F(ProgramTest, ARefusalsCauseLineSaysWhatToChange)
+{
+    const struct {
+        const char *name;
+        const mode_target &mode;
+        bool pjsip;
+        std::vector<std::string> columns;
+        std::vector<cell> row;
+        std::string said; // after "peerloom: refuse PATH: "
+    } cases[] = {
+        {"chan_sip: a value",
+         extension,
+         false,
+         {"_exten", "_context"},
+         {"801", "a\nb"},
+         "row 1 (801) column _context holds a line break; remove the line breaks from the value"},
+        {"chan_sip: a column's name",
+         horncell,
+         false,
+         {"_exten", "_a=b"},
+         {"802", "v"},
+         "row 1 (802) column _a=b holds a character that ends a key; rename the column: a key may "
+         "hold no '=' or ';', nor start with '[', '#' or '\\', nor end with '+'"},
+        {"chan_sip: a name shown with its control byte",
+         webrtc,
+         false,
+         {"_exten"},
+         {"9\x01"},
+         "row 1 (9\\x01) column _exten holds a blank at either end; remove the blanks (bytes "
+         "below 33) at the ends of the value, which the PBX would cut"},
+        {"PJSIP: a value its option does not take",
+         horncell,
+         true,
+         {"_exten", "_dtlsverify"},
+         {"803", "maybe"},
+         "row 1 (803) column _dtlsverify holds a value PJSIP does not take; give it a value that "
+         "PJSIP's dtls_verify takes: yes, no, fingerprint or certificate"},
+        {"PJSIP: a word the form translates",
+         extension,
+         true,
+         {"_exten", "_nat"},
+         {"804", "maybe"},
+         "row 1 (804) column _nat holds a value PJSIP does not take; give it a value that the "
+         "PJSIP form takes for it: yes, no, never, force_rport, comedia, auto_force_rport or "
+         "auto_comedia"},
+        {"PJSIP: a row without a name",
+         webrtc,
+         true,
+         {"_exten"},
+         {""},
+         "row 1 (no name) column _exten holds an empty name; give the row a name in its header "
+         "column"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_good_settings(c.pjsip ? "driver = pjsip\n" : "");
+        make_table(c.mode.table, c.columns, {c.row});
+        std::string path = config_path(c.mode.file);
+        std::string refusal = c.said.substr(0, c.said.find(';'));
+        std::string console = "Row 1 column " + refusal.substr(refusal.find(") column ") + 9) +
+                              "," + path + " is left unchanged.\n";
+        expect_failed_run(c.mode, console_head(c.mode, 1, c.columns.size()) + console, {},
+                          "peerloom: refuse " + path + ": " + c.said + "\n");
+    }
 }
 
 } // namespace

@@ -131,11 +131,31 @@ bool taken_names::read_files(const std::string &config_dir, const std::string &o
     return read_file(including, false);
 }
 
+bool taken_names::read_current_peers(const std::string &own_file)
+{
+    file_set just_this;
+    auto count = [this](std::string_view name, const std::string &) {
+        std::string_view kept = form_ == peer_form::pjsip ? keep(name) : compared(name);
+        auto next = static_cast<std::uint32_t>(current_peers_ + 1);
+        if (current_.insert(kept, next) == next)
+            ++current_peers_;
+    };
+    if (read_section_names(own_file, config_dir_, just_this, count, cause_))
+        return true;
+    failed_file_ = cause_.path;
+    return false;
+}
+
 taken_names::holder taken_names::take(std::string_view name, std::uint32_t row)
 {
-    std::uint32_t first = names_.insert(compared(name), row);
-    if (first == row)
+    std::string_view as_compared = compared(name);
+    std::uint32_t first = names_.insert(as_compared, row);
+    if (first == row) {
+        // Marked 0: a name the file being replaced did not hold.
+        if (current_peers_ != 0 && current_.insert(as_compared, 0) != 0)
+            ++kept_peers_;
         return {};
+    }
     if (first <= mark_of_file(files_.size()))
         return {"the name of an earlier row", {}};
     const source &had = files_[mark_of_file(0) - first];

@@ -42,6 +42,16 @@ class taken_names
     bool read_files(const std::string &config_dir, const std::string &own_file,
                     const std::vector<std::string> &peer_files, const std::string &including);
 
+    // Reads the names of the peers of `own_file`, the file being replaced,
+    // so that the run can tell how many of them no row keeps. After
+    // read_files(); returns false as it does.
+    bool read_current_peers(const std::string &own_file);
+
+    // How many peers the file being replaced holds, and how many of them no
+    // row taken so far keeps.
+    std::size_t current_peers() const { return current_peers_; }
+    std::size_t peers_removed() const { return current_peers_ - kept_peers_; }
+
     const std::string &failed_file() const { return failed_file_; }
     const failure_cause &cause() const { return cause_; }
 
@@ -69,7 +79,10 @@ class taken_names
     std::vector<std::unique_ptr<char[]>> kept_; // copies of names, in blocks
     std::size_t used_ = 0;                      // bytes used of kept_.back()
     std::string config_dir_;
-    file_set seen_; // the files read, and the one being replaced
+    file_set seen_;    // the files read, and the one being replaced
+    name_set current_; // the peers of the file being replaced, marked from 1
+    std::size_t current_peers_ = 0;
+    std::size_t kept_peers_ = 0;
     std::string failed_file_;
     failure_cause cause_;
 };

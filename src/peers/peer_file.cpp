@@ -30,6 +30,25 @@ const char *including_file(peer_form form)
     return form == peer_form::pjsip ? "pjsip.conf" : "sip.conf";
 }
 
+// Whether the run would remove more of the current file's peers than the
+// settings allow; says so when it would. A table that lost its rows, or a
+// server that serves an empty copy of it, must not empty the PBX.
+bool removes_too_many(const drop_limit &limit, const taken_names &taken, const std::string &path)
+{
+    unsigned long had = taken.current_peers(), removed = taken.peers_removed();
+    bool too_many = limit.percent ? removed * 100 > limit.most * had : removed > limit.most;
+    if (!limit.set || !too_many)
+        return false;
+    std::string allowed = std::to_string(limit.most) + (limit.percent ? "%" : "");
+    std::printf("This run would remove %lu of the %lu peers in %s, more than maxdrop = %s "
+                "allows,%s is left unchanged.\n",
+                removed, had, path.c_str(), allowed.c_str(), path.c_str());
+    std::string why = std::to_string(removed) + " of " + std::to_string(had) +
+                      " peers would go; check the table, or raise maxdrop for one run";
+    report_cause({"maxdrop", path, 0, why.c_str()});
+    return true;
+}
+
 } // namespace
 
 int write_peer_file(const peer_mode &mode, const output_settings &where)
@@ -52,7 +71,8 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
     auto read_others = [&] {
         if (opened == output_file::opening::ready)
             others_read = taken.read_files(where.dir, out.path(), other_files(mode, where),
-                                           where.dir + "/" + including_file(where.form));
+                                           where.dir + "/" + including_file(where.form)) &&
+                          (!where.maxdrop.set || taken.read_current_peers(out.path()));
     };
     if (run_query(mode.sql, read_others) != 0 || store_result() != 0)
         return -1;
@@ -73,7 +93,8 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
         return -1;
     }
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
-    if (translate_rows(out, mode.chain, mode.shape, where.form, taken) != 0)
+    if (translate_rows(out, mode.chain, mode.shape, where.form, taken) != 0 ||
+        removes_too_many(where.maxdrop, taken, out.path()))
         return -1;
     // A command due from an earlier run that replaced the file is run now,
     // changed file or not; the mark goes only once the command succeeded.

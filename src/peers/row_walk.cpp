@@ -27,14 +27,6 @@ std::string_view header_keyword(const rule_chain &chain)
     return {};
 }
 
-void refuse(std::uint32_t row, const refusal &refused, const output_file &out)
-{
-    std::printf("Row %lu column %.*s holds %s%s%.*s,%s is left unchanged.\n",
-                static_cast<unsigned long>(row), static_cast<int>(refused.column.size()),
-                refused.column.data(), refused.hazard, refused.file.empty() ? "" : " ",
-                static_cast<int>(refused.file.size()), refused.file.data(), out.path().c_str());
-}
-
 } // namespace
 
 int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form,
@@ -57,7 +49,9 @@ int translate_rows(output_file &out, const rule_chain &chain, const variant &v, 
                               ? write_sip_row(out, plan, cells, v, naming, row)
                               : write_pjsip_row(out, plan, cells, v, pjsip, naming, row);
         if (refused.hazard != nullptr) {
-            refuse(row, refused, out);
+            std::string_view name =
+                naming.column != no_column ? cells[naming.column] : std::string_view();
+            report_refusal(row, name, refused, out.path());
             return -1;
         }
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "peers/line_check.h"
+#include "peers/refusal.h"
 
 // What a column does in every row, whichever form the file takes.
 enum class rule_kind {
@@ -85,19 +86,6 @@ struct row_view {
     std::string_view operator[](std::size_t i) const
     {
         return values[i] != nullptr ? std::string_view(values[i], lengths[i]) : std::string_view();
-    }
-};
-
-// Why a row may not be written: what its text holds, and in which column.
-struct refusal {
-    const char *hazard = nullptr; // null when the row was written
-    std::string_view column;
-    std::string_view file; // the other peer file the hazard names, if it names one
-
-    refusal() = default;
-    refusal(const char *hazard, std::string_view column, std::string_view file = {})
-        : hazard(hazard), column(column), file(file)
-    {
     }
 };
 

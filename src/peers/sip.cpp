@@ -24,13 +24,19 @@ refusal check_lines(const std::vector<column_plan> &plan, row_view cells, const 
         const column_plan &col = plan[i];
         std::string_view value = cells[i];
         const char *hazard = nullptr;
-        if (i == name_at)
+        bool in_name = false;
+        if (i == name_at) {
             hazard = header_hazard(value, v.header_end);
-        else if (writes_line(col, value))
+        } else if (writes_line(col, value)) {
             hazard = setting_hazard(col.key_safety, value, mailbox_context(col, value),
                                     col.is_credential);
-        if (hazard != nullptr)
-            return {hazard, col.name};
+            in_name = hazard != nullptr && hazard == setting_hazard(col.key_safety, {});
+        }
+        if (hazard != nullptr) {
+            refusal refused{hazard, col.name};
+            refused.in_name = in_name;
+            return refused;
+        }
     }
     return {};
 }

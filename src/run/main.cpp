@@ -73,7 +73,7 @@ int main(int argc, char *argv[])
     settings_stream settings_file = read_settings(settings);
     if (!settings_file)
         return -1;
-    output_settings where{config_dir, peer_form::sip, lock_wait_seconds, {}};
+    output_settings where{config_dir, peer_form::sip, lock_wait_seconds, {}, {}};
     tls_mode tls = tls_mode::off;
     if (!choose_driver(settings, where.form) || !choose_dbtls(settings, tls))
         return -1;

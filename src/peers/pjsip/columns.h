@@ -31,12 +31,12 @@ struct pjsip_row {
     std::string md5secret; // in lower case, as the PBX compares it
     std::string_view host;
     host_kind host_is = host_kind::dynamic;
-    bool qualifies = false;           // the aor checks that the phone is there
-    bool dtls = false;                // dtlsenable is true
-    bool sdes = false;                // encryption is true
-    std::size_t media_line = no_line; // lines[media_line] is media_encryption
-    std::string codecs;               // as in the chan_sip form
-    std::string_view untaken;         // the first column whose value PJSIP does not take
+    bool qualifies = false;                   // the aor checks that the phone is there
+    bool dtls = false;                        // dtlsenable is true
+    bool sdes = false;                        // encryption is true
+    std::size_t media_line = no_line;         // lines[media_line] is media_encryption
+    std::string codecs;                       // as in the chan_sip form
+    std::string_view untaken;                 // the first column whose value PJSIP does not take
     const pjsip_column *untaken_as = nullptr; // and its translation
 
     void clear();

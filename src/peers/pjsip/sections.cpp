@@ -69,8 +69,12 @@ refusal check(const pjsip_row &row, const std::vector<column_plan> &plan, const 
 {
     std::string_view column =
         naming.column == no_column ? naming.keyword : plan[naming.column].name;
-    if (!row.untaken.empty())
-        return {"a value PJSIP does not take", row.untaken};
+    if (!row.untaken.empty()) {
+        refusal refused{"a value PJSIP does not take", row.untaken};
+        refused.option = row.untaken_as->option;
+        refused.takes = row.untaken_as->takes;
+        return refused;
+    }
     if (const char *hazard = name_hazard(peer_form::pjsip, row.name))
         return {hazard, column};
     taken_names::holder had = naming.taken.take(row.name, number);

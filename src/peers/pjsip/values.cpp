@@ -199,9 +199,9 @@ bool read_group(std::string_view text, unsigned &group)
 bool is_strict_ipv4(std::string_view text)
 {
     int parts = 0;
-    return each_item(text, '.', [&](std::string_view part) {
-               return ++parts <= 4 && is_plain_number(part, 255);
-           }) &&
+    return each_item(
+               text, '.',
+               [&](std::string_view part) { return ++parts <= 4 && is_plain_number(part, 255); }) &&
            parts == 4;
 }
 
