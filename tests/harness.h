@@ -32,7 +32,7 @@ void write_settings(const std::string &content);
 void write_good_settings(const std::string &extra = "");
 
 struct run_options {
-    mode_t umask = 022;
+    mode_t umask = 027;                     // so that a file of secrets is not open to everyone
     rlim_t file_size_limit = RLIM_INFINITY; // writes past it fail
     bool merge_streams = false;             // standard error goes where standard output goes
     std::function<void()> in_child;         // runs in the child just before the program

@@ -118,6 +118,44 @@ TEST_F(ProgramTest, NewFilesFollowTheUmaskAndOldFilesKeepTheirPermissions)
     EXPECT_EQ(read_file(path), "[801]\ndisallow = all\nallow = alaw,ulaw\n");
 }
 
+// A file that holds a credential and that every user may read is written as
+// always, with a warning on standard error that says what mends it.
+TEST_F(ProgramTest, AFileOfSecretsThatEveryoneMayReadDrawsAWarning)
+{
+    const std::string path = config_path("users_horncell.conf");
+    const std::string warned = "peerloom: warning: " + path +
+                               " holds secrets and everyone may read it; run chmod o-r " + path +
+                               "\n";
+    const struct {
+        const char *name;
+        std::vector<std::string> columns;
+        cell value;
+        mode_t umask;
+        std::string err;
+    } cases[] = {
+        {"a secret, everyone reads", {"_exten", "_secret"}, "pw", 022, warned},
+        {"its hash, everyone reads",
+         {"_exten", "_md5secret"},
+         "0123456789abcdef0123456789abcdef",
+         022,
+         warned},
+        {"a secret, the group alone reads", {"_exten", "_secret"}, "pw", 027, ""},
+        {"an empty secret, everyone reads", {"_exten", "_secret"}, "", 022, ""},
+        {"no secret, everyone reads", {"_exten", "_context"}, "x", 022, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(path.c_str());
+        make_table("users_horncell", c.columns, {{"801", c.value}});
+        run_options opts;
+        opts.umask = c.umask;
+        run_result r = run_program({"1"}, opts);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(mode_of(path), 0666 & ~c.umask);
+    }
+}
+
 TEST_F(ProgramTest, SymbolicLinkOutputPathStaysALink)
 {
     make_table("users_webrtc", {"_exten", "_alaw", "_ulaw"}, {{"901", "1", "1"}});

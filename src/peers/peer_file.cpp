@@ -1,6 +1,7 @@
 #include "peers/peer_file.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "db/database.h"
 #include "files/output_file.h"
@@ -49,6 +50,18 @@ bool removes_too_many(const drop_limit &limit, const taken_names &taken, const s
     return true;
 }
 
+// The file is written as it always was, with the permissions the old one had
+// or that the umask gives a new one; a file of secrets that every user of
+// the host may read is worth a word, with what mends it.
+void warn_if_everyone_reads(const std::string &path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH))
+        complain("peerloom: warning: %s holds secrets and everyone may read it; run chmod o-r "
+                 "%s\n",
+                 path.c_str(), path.c_str());
+}
+
 } // namespace
 
 int write_peer_file(const peer_mode &mode, const output_settings &where)
@@ -93,7 +106,8 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
         return -1;
     }
     out.put(where.form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
-    if (translate_rows(out, mode.chain, mode.shape, where.form, taken) != 0 ||
+    bool credentials = false;
+    if (translate_rows(out, mode.chain, mode.shape, where.form, taken, credentials) != 0 ||
         removes_too_many(where.maxdrop, taken, out.path()))
         return -1;
     // A command due from an earlier run that replaced the file is run now,
@@ -103,6 +117,8 @@ int write_peer_file(const peer_mode &mode, const output_settings &where)
     file_outcome outcome = out.commit(reloads);
     if (outcome == file_outcome::failed)
         return -1;
+    if (credentials)
+        warn_if_everyone_reads(out.path());
     if (!reloads || (outcome == file_outcome::unchanged && !due))
         return 0;
     if (!where.then(out.path()))

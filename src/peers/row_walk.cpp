@@ -30,7 +30,7 @@ std::string_view header_keyword(const rule_chain &chain)
 } // namespace
 
 int translate_rows(output_file &out, const rule_chain &chain, const variant &v, peer_form form,
-                   taken_names &taken)
+                   taken_names &taken, bool &credentials)
 {
     std::vector<std::string_view> names = result_column_names();
     std::printf("field_count = %d\n", static_cast<int>(names.size()));
@@ -39,6 +39,11 @@ int translate_rows(output_file &out, const rule_chain &chain, const variant &v, 
     if (form == peer_form::pjsip)
         pjsip = plan_pjsip(plan);
     row_naming naming{name_column(plan), header_keyword(chain), taken};
+    std::vector<std::size_t> secrets;
+    for (std::size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].kind == rule_kind::setting && plan[i].is_credential)
+            secrets.push_back(i);
+    credentials = false;
 
     // After a failed write the walk goes on, writing nothing more, so that
     // the console shows every row whatever the point of failure; committing
@@ -54,6 +59,8 @@ int translate_rows(output_file &out, const rule_chain &chain, const variant &v, 
             report_refusal(row, name, refused, out.path());
             return -1;
         }
+        for (std::size_t i = 0; i < secrets.size() && !credentials; ++i)
+            credentials = !cells[secrets[i]].empty();
     }
     return 0;
 }
