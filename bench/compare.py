@@ -13,7 +13,9 @@ the machine hit them alike:
 - the stock client writing the query's result into a file;
 - the floor: connect, query and store the result, then write the bytes of
   peerloom's file to a new file, sync it, rename it and sync the directory,
-  the least a safe replacement can cost.
+  the least a safe replacement can cost;
+- the floor of an unchanged run: the same query, then reading the file whole,
+  the least a run that must find the file unchanged can cost.
 Each run's wall time is taken around the child with a monotonic clock, and
 its peak resident memory is the one wait4 reports for that child alone.
 """
@@ -63,6 +65,7 @@ def compare(programs, config_dir, mode, table):
         "client": programs["client"] + ["--batch", "-e", query],
         "floor": [programs["floor"], *programs["db"], query, conf,
                   os.path.join(config_dir, f"{table}.floor.conf")],
+        "read": [programs["floor"], *programs["db"], query, conf, conf, "read"],
     }
     outputs = {"client": os.path.join(config_dir, f"{table}.client.tsv")}
     run(argv["replaced"], os.devnull)  # the file the first round changes
@@ -95,16 +98,18 @@ def main():
     programs = {"peerloom": peerloom, "floor": floor, "db": db, "client": args[split + 1:]}
     print(f"median of {RUNS} runs after a warm-up; wall time in ms, peak RSS in KiB")
     print(f"{'form':<9}{'mode':<18}{'replaced':>16}{'unchanged':>16}{'client':>16}{'floor':>16}"
-          f"{'/client':>9}{'/floor':>8}{'bytes':>11}")
+          f"{'read':>16}{'/client':>9}{'/floor':>8}{'u/read':>8}{'bytes':>11}")
     for form, extra in FORMS:
         write_settings(config_dir, db, extra)
         for mode, table in MODES:
             m, size = compare(programs, config_dir, mode, table)
             cells = "".join(f"{m[name][0] * 1000:>9.1f} {m[name][1]:>6}"
-                            for name in ("replaced", "unchanged", "client", "floor"))
+                            for name in ("replaced", "unchanged", "client", "floor", "read"))
             replaced, client, floor_time = m["replaced"][0], m["client"][0], m["floor"][0]
+            unchanged, read_time = m["unchanged"][0], m["read"][0]
             print(f"{form:<9}{mode + ' ' + table:<18}{cells}"
-                  f"{replaced / client:>9.3f}{replaced / floor_time:>8.3f}{size:>11}")
+                  f"{replaced / client:>9.3f}{replaced / floor_time:>8.3f}"
+                  f"{unchanged / read_time:>8.3f}{size:>11}")
 
 
 if __name__ == "__main__":

@@ -1,9 +1,11 @@
 // The least a safe replacement of a peer file can cost: connect, run the
 // query and store its whole result, then write the given bytes to a new
 // file beside the target, sync it, rename it over the target and sync the
-// directory. bench/run times peerloom against it.
+// directory. With "read" after the target, the least a run that finds the
+// file unchanged can cost: the same query, then reading the target whole.
+// bench/run times peerloom against both.
 //
-// Usage: floor HOST USER PASSWORD DATABASE QUERY CONTENT TARGET
+// Usage: floor HOST USER PASSWORD DATABASE QUERY CONTENT TARGET [read]
 // CONTENT is the file whose bytes are written (peerloom's own output).
 
 #include <cstdio>
@@ -73,18 +75,36 @@ void replace(const std::string &target, std::string_view content)
     close(dir_fd);
 }
 
+// Reads the file whole, as a run that compares it with its new content does.
+void read_whole(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        die(path);
+    static char buffer[1 << 16];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;)
+        if (n < 0)
+            die("read");
+    close(fd);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 8) {
-        std::fprintf(stderr, "usage: floor HOST USER PASSWORD DATABASE QUERY CONTENT TARGET\n");
+    bool reads = argc == 9 && std::string_view(argv[8]) == "read";
+    if (argc != 8 && !reads) {
+        std::fprintf(stderr,
+                     "usage: floor HOST USER PASSWORD DATABASE QUERY CONTENT TARGET [read]\n");
         return 2;
     }
     std::string_view content = map_content(argv[6]);
     MYSQL *conn = mysql_init(nullptr);
     MYSQL_RES *result = query(conn, argv + 1, argv[5]);
-    replace(argv[7], content);
+    if (reads)
+        read_whole(argv[7]);
+    else
+        replace(argv[7], content);
     mysql_free_result(result);
     mysql_close(conn);
     return 0;
