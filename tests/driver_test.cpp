@@ -83,7 +83,22 @@ TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
              mkdir(path.c_str(), 0700);
          },
          "File: " + path + " is not open ,fail.\n",
-         "peerloom: read " + path + ": Is a directory\n"},
+         "peerloom: open " + path + ": Is a directory\n"},
+        // Opened, it would hold the run until someone wrote to it.
+        {"a FIFO",
+         [&] {
+             std::remove(path.c_str());
+             mkfifo(path.c_str(), 0600);
+         },
+         "File: " + path + " is not open ,fail.\n",
+         "peerloom: open " + path + ": not a regular file\n"},
+        {"a device, through a link",
+         [&] {
+             std::remove(path.c_str());
+             symlink("/dev/null", path.c_str());
+         },
+         "File: " + path + " is not open ,fail.\n",
+         "peerloom: open /dev/null: not a regular file\n"},
         {"an unknown driver", [] { write_good_settings("driver = chan_sip\n"); },
          "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n", ""},
         {"an unknown dbtls", [] { write_good_settings("dbtls = yes\n"); },

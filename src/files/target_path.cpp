@@ -262,8 +262,15 @@ bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &c
     std::string shown = joined(end.dir_shown, end.name);
     if (!end.node)
         return record_failure(cause, "open", shown, end.name.empty() ? EISDIR : ENOENT);
+    if (S_ISDIR(end.st.st_mode))
+        return record_failure(cause, "open", shown, EISDIR);
+    if (!S_ISREG(end.st.st_mode))
+        return record_failure(cause, "open", shown, 0, "not a regular file");
     // O_NOFOLLOW: the name may have become a link since it was looked at.
-    file.reset(openat(end.dir.get(), end.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // O_NONBLOCK: or a FIFO, whose opening would wait for a writer; it does
+    // nothing to a plain file's reads.
+    file.reset(
+        openat(end.dir.get(), end.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!file || fstat(file.get(), &st) != 0)
         return record_failure(cause, "open", shown, errno);

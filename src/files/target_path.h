@@ -46,6 +46,8 @@ struct target_file {
 bool find_target(int dir, const std::string &dir_shown, const std::string &name,
                  target_file &target, failure_cause &cause);
 
-// Opens the file `path` names for reading, with links followed under the
-// rule above, and checks that the descriptor is the file the walk found.
+// Opens the plain file `path` names for reading, with links followed under
+// the rule above, and checks that the descriptor is the file the walk found.
+// Anything else (a directory, a FIFO, a device) is refused unopened: opening
+// a FIFO would wait for a writer, and a device may act on being opened.
 bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause);

@@ -28,10 +28,11 @@ using settings_stream = std::unique_ptr<std::FILE, file_closer>;
 std::string settings_path();
 
 // Reads the settings file into `settings` and hands back the open stream, or
-// prints why the file cannot be used and returns null. A file that anyone
-// may change is refused unread: it names the database the PBX trusts. One
-// that sets onchange is refused unless it belongs to this user or root and
-// no one else may write it: its command runs with this user's rights.
+// prints why the file cannot be used and returns null. Only a plain file is
+// read. A file that anyone may change is refused unread: it names the
+// database the PBX trusts. One that sets onchange is refused unless it
+// belongs to this user or root and no one else may write it: its command
+// runs with this user's rights.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into
