@@ -1,7 +1,14 @@
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include "run/build_config.h"
 #include "run/settings.h"
@@ -148,6 +155,136 @@ TEST(ChooseWords, AnyLetterCaseAndEmptyForTheFirst)
                              {"verify", tls_mode::verify, true},
                              {"required", tls_mode::off, false}},
                             "dbtls \"%s" + in + "off, on or verify.\n");
+}
+
+// Reads the settings, as this process or as the user nobody in a child: true
+// when they could be used and name the command "true".
+bool reads_onchange(bool as_nobody)
+{
+    auto read = [] {
+        db_settings s;
+        return read_settings(s) && s.onchange == "true";
+    };
+    if (!as_nobody)
+        return read();
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        bool read_it =
+            setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 && read();
+        std::fflush(stdout);
+        _exit(read_it ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Whether the user nobody can reach `dir`: the build tree may be out of its reach.
+bool nobody_reaches(const std::string &dir)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 && access(dir.c_str(), X_OK) == 0 ? 0 : 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// user::rwx, user:nobody:rwx, group::r-x, mask::rwx, other::r-x: a directory
+// that nobody may write, mode 0775 through the mask.
+std::string nobody_writes_acl()
+{
+    std::string bytes;
+    auto put = [&](unsigned value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes += static_cast<char>(value >> (8 * i));
+    };
+    put(2, 4);
+    const unsigned entries[][3] = {
+        {0x01, 7, ~0u}, {0x02, 7, 65534}, {0x04, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
+    for (const auto &e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(e[2], 4);
+    }
+    return bytes;
+}
+
+// The settings file is reached through a link, two directories down, so that
+// each case can open the file, or a directory on the way, to someone else.
+TEST_F(ReadSettings, OnchangeNeedsAPathThatOnlyItsOwnerMayChange)
+{
+    namespace fs = std::filesystem;
+    const std::string path = settings_path(), outer = std::string(config_dir) + "/outer",
+                      inner = outer + "/inner", file = inner + "/peerloom.ini";
+    const std::string file_says =
+        "File: " + path +
+        " sets onchange, so it must be yours or root's and writable by no one "
+        "else.\n";
+    auto dir_says = [&](const std::string &dir, const std::string &fix) {
+        return "Directory: " + dir + " is on the way to " + path +
+               ", which sets onchange, so it must be yours or root's and writable by no one "
+               "else; run " +
+               fix + ".\n";
+    };
+    auto cause = [](const std::string &of, const char *why) {
+        return "peerloom: fstat " + of + ": " + why + "\n";
+    };
+    const std::string acl = nobody_writes_acl();
+    const struct {
+        const char *name;
+        std::function<bool()> spoil; // false when this machine cannot do it
+        std::string out, err;        // none when the file is read
+        bool needs_root = false, as_nobody = false;
+    } cases[] = {
+        {"a clean path", [] { return true; }, "", ""},
+        {"the file another user's", [&] { return chown(file.c_str(), 1234, -1) == 0; }, file_says,
+         cause(path, "owned by another user"), true},
+        {"the file writable by its group", [&] { return chmod(file.c_str(), 0620) == 0; },
+         file_says, cause(path, "writable by its group")},
+        {"a directory another user's, and writable by its group",
+         [&] { return chown(outer.c_str(), 1234, -1) == 0 && chmod(outer.c_str(), 0775) == 0; },
+         dir_says(outer, "chown root " + outer + " and chmod g-w " + outer),
+         cause(outer, "owned by another user"), true},
+        {"a directory writable by its group", [&] { return chmod(inner.c_str(), 0775) == 0; },
+         dir_says(inner, "chmod g-w " + inner), cause(inner, "writable by its group")},
+        {"a directory writable by everyone", [&] { return chmod(outer.c_str(), 0757) == 0; },
+         dir_says(outer, "chmod o-w " + outer), cause(outer, "writable by everyone")},
+        {"a directory whose ACL lets another user write",
+         [&] {
+             return setxattr(inner.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) ==
+                    0;
+         },
+         dir_says(inner, "chmod g-w " + inner), cause(inner, "writable by its group")},
+        {"as another user, its own file and directory",
+         [&] {
+             return chown(inner.c_str(), 65534, -1) == 0 && chown(file.c_str(), 65534, -1) == 0 &&
+                    nobody_reaches(inner);
+         },
+         "", "", true, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(outer);
+        fs::create_directories(inner);
+        ASSERT_EQ(chmod(outer.c_str(), 0755) | chmod(inner.c_str(), 0755), 0);
+        std::ofstream(file) << "onchange = true\n";
+        ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+        std::remove(path.c_str());
+        ASSERT_EQ(symlink("outer/inner/peerloom.ini", path.c_str()), 0);
+        if ((c.needs_root && geteuid() != 0) || !c.spoil()) {
+            std::cout << "left out, as this machine does not allow it: " << c.name << "\n";
+            continue;
+        }
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        bool read = reads_onchange(c.as_nobody);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(read, c.out.empty());
+    }
+    fs::remove_all(outer);
 }
 
 TEST_F(ReadSettings, MissingFileSaysSoAndGivesNoStream)

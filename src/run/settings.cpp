@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "files/target_path.h"
 #include "run/build_config.h"
@@ -95,15 +96,63 @@ bool choose(const std::string &value, const word_choice<T> (&choices)[N], const 
     return false;
 }
 
-// Why the owner of the settings file, as `st` describes it, may not choose a
-// command for this user to run; null when it may.
+bool ours_or_roots(const struct stat &st)
+{
+    return st.st_uid == geteuid() || st.st_uid == 0;
+}
+
+// Why the settings file, or a directory on the way to it, as `st` describes
+// it, lets someone else choose a command for this user to run; null when it
+// does not. Of a file or a directory with an ACL, the group bits are the
+// ACL's mask, which bounds what every named user and group may do.
 const char *onchange_forbidden(const struct stat &st)
 {
-    if (st.st_uid != geteuid() && st.st_uid != 0)
+    if (!ours_or_roots(st))
         return "owned by another user";
     if (st.st_mode & S_IWGRP)
         return "writable by its group";
+    if (st.st_mode & S_IWOTH)
+        return "writable by everyone";
     return nullptr;
+}
+
+// What makes `dir` fit to lead to a file that sets onchange.
+std::string onchange_fix(const walked_directory &dir)
+{
+    std::string fix = ours_or_roots(dir.st) ? "" : "chown root " + dir.shown;
+    mode_t writable = dir.st.st_mode & (S_IWGRP | S_IWOTH);
+    if (writable != 0)
+        fix += std::string(fix.empty() ? "" : " and ") + "chmod " +
+               (writable == S_IWGRP   ? "g-w "
+                : writable == S_IWOTH ? "o-w "
+                                      : "go-w ") +
+               dir.shown;
+    return fix;
+}
+
+// Whether the settings file at `path`, as `st` describes it and reached
+// through `through`, may name a command for this user to run; otherwise
+// says what lets someone else change it.
+bool may_set_onchange(const std::string &path, const struct stat &st,
+                      const std::vector<walked_directory> &through)
+{
+    if (const char *why = onchange_forbidden(st)) {
+        std::printf("File: %s sets onchange, so it must be yours or root's and writable by no "
+                    "one else.\n",
+                    path.c_str());
+        report_cause({"fstat", path, 0, why});
+        return false;
+    }
+    for (const walked_directory &dir : through) {
+        if (const char *why = onchange_forbidden(dir.st)) {
+            std::printf("Directory: %s is on the way to %s, which sets onchange, so it must be "
+                        "yours or root's and writable by no one else; run %s.\n",
+                        dir.shown.c_str(), path.c_str(), onchange_fix(dir).c_str());
+            report_cause({"fstat", dir.shown, 0, why});
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -145,7 +194,8 @@ settings_stream read_settings(db_settings &settings)
     // password.
     unique_fd fd;
     failure_cause cause;
-    if (!open_for_reading(path, fd, cause)) {
+    std::vector<walked_directory> through;
+    if (!open_for_reading(path, fd, cause, through)) {
         std::printf("File: %s is not open ,fail.\n", path.c_str());
         report_cause(cause);
         return nullptr;
@@ -174,13 +224,8 @@ settings_stream read_settings(db_settings &settings)
         report_cause({"read", path, 0, "onchange cut short"});
         return nullptr;
     }
-    if (const char *why = settings.onchange.empty() ? nullptr : onchange_forbidden(st)) {
-        std::printf("File: %s sets onchange, so it must be yours or root's and writable by no "
-                    "one else.\n",
-                    path.c_str());
-        report_cause({"fstat", path, 0, why});
+    if (!settings.onchange.empty() && !may_set_onchange(path, st, through))
         return nullptr;
-    }
     if (st.st_mode & S_IROTH)
         complain("Warning: %s is readable by everyone; it holds the database password.\n",
                  path.c_str());

@@ -30,9 +30,10 @@ std::string settings_path();
 // Reads the settings file into `settings` and hands back the open stream, or
 // prints why the file cannot be used and returns null. Only a plain file is
 // read. A file that anyone may change is refused unread: it names the
-// database the PBX trusts. One that sets onchange is refused unless it
-// belongs to this user or root and no one else may write it: its command
-// runs with this user's rights.
+// database the PBX trusts. One that sets onchange is refused unless it and
+// every directory on the way to it belong to this user or root and no one
+// else may write them: its command runs with this user's rights, and whoever
+// may write a directory on the way may put another file in its place.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into
