@@ -157,6 +157,48 @@ TEST(ChooseWords, AnyLetterCaseAndEmptyForTheFirst)
                             "dbtls \"%s" + in + "off, on or verify.\n");
 }
 
+struct onchange_line_case {
+    const char *name;
+    std::string content;
+    std::string onchange; // the command read; empty when the file is refused
+    std::string out, err;
+};
+
+TEST_F(ReadSettings, AnOnchangeLineIsReadWholeOrRefused)
+{
+    const std::string path = settings_path(), x88(88, 'x');
+    const std::string too_long =
+                          "File: " + path + " has an onchange line longer than 99 characters.\n",
+                      cut = "peerloom: read " + path + ": onchange cut short\n",
+                      nul = "File: " + path + " has a NUL byte in its onchange line.\n",
+                      nul_cause = "peerloom: read " + path + ": NUL byte in onchange\n";
+    const onchange_line_case cases[] = {
+        {"99 characters and a line feed", "onchange = " + x88 + "\n", x88, "", ""},
+        {"99 characters and a CR LF", "onchange = " + x88 + "\r\n", x88, "", ""},
+        {"99 characters at the end of the file", "onchange = " + x88, x88, "", ""},
+        {"100 characters", "onchange = " + x88 + "y\n", "", too_long, cut},
+        // The CR is the 99th character: the piece alone would keep it.
+        {"98 characters and a CR LF", "onchange = " + x88.substr(1) + "\r\n", "", too_long, cut},
+        {"a NUL byte in the command", std::string("onchange = echo a\0b\n", 20), "", nul,
+         nul_cause},
+        {"a NUL byte for a command", std::string("onchange = \0echo\n", 17), "", nul, nul_cause},
+    };
+    for (const onchange_line_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        write(c.content);
+        db_settings s;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        settings_stream stream = read_settings(s);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(static_cast<bool>(stream), !c.onchange.empty());
+        if (stream) {
+            EXPECT_EQ(s.onchange, c.onchange);
+        }
+    }
+}
+
 // Reads the settings, as this process or as the user nobody in a child: true
 // when they could be used and name the command "true".
 bool reads_onchange(bool as_nobody)

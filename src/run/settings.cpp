@@ -43,28 +43,62 @@ settings_stream not_open(const std::string &path, const char *step, int error)
     return nullptr;
 }
 
-// Whether the line of `piece` goes on past it.
-bool goes_on(const char *piece, std::FILE *in)
+// fgets, and how many bytes it read, NUL bytes among them: with the buffer
+// filled with anything but NUL first, the last NUL in it is the one that
+// ends what was read.
+bool read_piece(std::FILE *in, char (&piece)[100], std::size_t &length)
 {
-    if (std::strchr(piece, '\n') != nullptr)
+    std::memset(piece, '\n', sizeof piece);
+    if (std::fgets(piece, sizeof piece, in) == nullptr)
         return false;
-    int next = std::getc(in);
-    std::ungetc(next, in);
-    return next != EOF;
+    length = static_cast<std::size_t>(
+        static_cast<const char *>(memrchr(piece, '\0', sizeof piece)) - piece);
+    return true;
+}
+
+// Why the command of the last onchange line would run cut short.
+enum class onchange_flaw { none, cut, nul };
+
+// Whether the line of `unended`, an onchange piece that filled the buffer,
+// ends with `next`, the piece after it: when `next` is a bare line ending
+// with which the line says what the piece said, it was not cut.
+bool ends_there(const std::string &unended, std::string_view next, const std::string &value)
+{
+    if (next != "\n" && next != "\r\n")
+        return false;
+    std::string whole;
+    getstring((unended + std::string(next)).c_str(), whole);
+    return whole == value;
 }
 
 // The file is read in pieces of at most 99 characters; each piece of a
-// longer line is tested as a line of its own. An onchange line cut so would
-// run a command cut short: `cut` tells of one. Returns false on a read
+// longer line is tested as a line of its own. `flaw` tells what would cut
+// the command of the last onchange line short. Returns false on a read
 // error.
-bool read_lines(std::FILE *in, db_settings &settings, bool &cut)
+bool read_lines(std::FILE *in, db_settings &settings, onchange_flaw &flaw)
 {
     char piece[100];
-    while (std::fgets(piece, sizeof piece, in) != nullptr) {
-        for (const settings_key &key : settings_keys) {
-            if (starts_with_key(piece, key.word) && getstring(piece, settings.*key.slot) &&
-                key.slot == &db_settings::onchange)
-                cut = goes_on(piece, in);
+    std::size_t length = 0;
+    std::string unended; // an onchange piece whose line may go on past it
+    while (read_piece(in, piece, length)) {
+        if (!unended.empty()) {
+            bool whole = ends_there(unended, {piece, length}, settings.onchange);
+            flaw = whole ? onchange_flaw::none : onchange_flaw::cut;
+            unended.clear();
+        }
+        const settings_key *taken = nullptr;
+        for (const settings_key &key : settings_keys)
+            if (starts_with_key(piece, key.word))
+                taken = &key;
+        if (taken == nullptr)
+            continue;
+        if (taken->slot == &db_settings::onchange && std::memchr(piece, '\0', length) != nullptr) {
+            flaw = onchange_flaw::nul;
+        } else if (getstring(piece, settings.*taken->slot) &&
+                   taken->slot == &db_settings::onchange) {
+            flaw = onchange_flaw::none;
+            if (piece[length - 1] != '\n')
+                unended.assign(piece, length);
         }
     }
     return !std::ferror(in);
@@ -216,12 +250,17 @@ settings_stream read_settings(db_settings &settings)
         report_cause({"fstat", path, 0, "writable by everyone"});
         return nullptr;
     }
-    bool cut = false;
-    if (!read_lines(in.get(), settings, cut))
+    onchange_flaw flaw = onchange_flaw::none;
+    if (!read_lines(in.get(), settings, flaw))
         return not_open(path, "read", errno);
-    if (cut && !settings.onchange.empty()) {
+    if (flaw == onchange_flaw::cut && !settings.onchange.empty()) {
         std::printf("File: %s has an onchange line longer than 99 characters.\n", path.c_str());
         report_cause({"read", path, 0, "onchange cut short"});
+        return nullptr;
+    }
+    if (flaw == onchange_flaw::nul) {
+        std::printf("File: %s has a NUL byte in its onchange line.\n", path.c_str());
+        report_cause({"read", path, 0, "NUL byte in onchange"});
         return nullptr;
     }
     if (!settings.onchange.empty() && !may_set_onchange(path, st, through))

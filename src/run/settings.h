@@ -33,7 +33,9 @@ std::string settings_path();
 // database the PBX trusts. One that sets onchange is refused unless it and
 // every directory on the way to it belong to this user or root and no one
 // else may write them: its command runs with this user's rights, and whoever
-// may write a directory on the way may put another file in its place.
+// may write a directory on the way may put another file in its place. An
+// onchange line that holds a NUL byte, or that the reader cut, is refused
+// too: its command would run cut short.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into
