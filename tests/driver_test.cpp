@@ -199,7 +199,9 @@ TEST_F(ProgramTest, SettingsFileWithCrLfAndUpperCaseKeysConnects)
                    TEST_DB_PASSWORD + "\r\ndbname = wrong\r\ndbName = " + TEST_DB_NAME + "\r\n");
     run_result r = run_program({});
     EXPECT_EQ(r.out, connected + short_banner);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "peerloom: " + config_path("peerloom.ini") +
+                         " line 3: indented key \"dbuser\" ignored; did you mean \"dbuser\" at the "
+                         "start of the line?\n");
 }
 
 TEST_F(ProgramTest, MissingTableIsASelectError)

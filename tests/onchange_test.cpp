@@ -231,7 +231,12 @@ TEST_F(Onchange, ASettingsFileInADirectoryOthersMayWriteCannotNameIt)
                          ", which sets onchange, so it must be yours or root's and writable by no "
                          "one else; run chmod g-w " +
                          dir + ".\n");
-    EXPECT_EQ(r.err, "peerloom: fstat " + dir + ": writable by its group\n");
+    const std::string line = "peerloom: " + path + " line ";
+    EXPECT_EQ(r.err, line + "6: unknown key \"callerid\" ignored; did you mean \"dbuser\"?\n" +
+                         line +
+                         "7: unknown key \"disallow\" ignored; did you mean \"dbpasswd\"?\n" +
+                         line + "8: unknown key \"allow\" ignored; did you mean \"dbtls\"?\n" +
+                         "peerloom: fstat " + dir + ": writable by its group\n");
     EXPECT_EQ(r.status, 255);
     EXPECT_FALSE(file_exists(ran));
     EXPECT_EQ(config_dir_entries(), std::vector<std::string>{"peerloom.ini"});

@@ -199,6 +199,37 @@ TEST_F(ReadSettings, AnOnchangeLineIsReadWholeOrRefused)
     }
 }
 
+TEST_F(ReadSettings, LinesThatLookLikeSettingsButNoKeyTakesAreNamed)
+{
+    const std::string at = "peerloom: " + settings_path() + " line ";
+    const struct {
+        std::string content, err;
+    } cases[] = {
+        {"dbname = pbx\ndirver = pjsip\n",
+         at + "2: unknown key \"dirver\" ignored; did you mean \"driver\"?\n"},
+        {"  DRIVER =pjsip\r\n\tdb user= me\n",
+         at +
+             "1: indented key \"DRIVER\" ignored; did you mean \"driver\" at the start of the "
+             "line?\n" +
+             at +
+             "2: indented key \"db user\" ignored; did you mean \"dbuser\" at the start of "
+             "the line?\n"},
+        // Comments, lines without '=', and lines that a key takes.
+        {"; driver = pjsip\n  # dbuser = me\n[general]\ndbuser\nDbNameX = pbx\n", ""},
+        // A long line's second piece is no line of its own.
+        {"dbname=" + std::string(92, 'x') + "sip_driver = x\ndbusr = me\n",
+         at + "2: unknown key \"dbusr\" ignored; did you mean \"dbuser\"?\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.content);
+        write(c.content);
+        db_settings s;
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(read_settings(s));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    }
+}
+
 // Reads the settings, as this process or as the user nobody in a child: true
 // when they could be used and name the command "true".
 bool reads_onchange(bool as_nobody)

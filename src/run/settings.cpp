@@ -1,8 +1,10 @@
 #include "run/settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <numeric>
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
@@ -56,6 +58,56 @@ bool read_piece(std::FILE *in, char (&piece)[100], std::size_t &length)
     return true;
 }
 
+// How many letters must be added, removed or changed to make `a` into `b`,
+// in any letter case.
+std::size_t edit_distance(std::string_view a, std::string_view b)
+{
+    std::vector<std::size_t> row(b.size() + 1);
+    std::iota(row.begin(), row.end(), 0);
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+            std::size_t changed = diagonal + (same ? 0 : 1);
+            diagonal = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, changed});
+        }
+    }
+    return row[b.size()];
+}
+
+const char *closest_key(std::string_view word)
+{
+    const settings_key *closest = &settings_keys[0];
+    for (const settings_key &key : settings_keys)
+        if (edit_distance(word, key.word) < edit_distance(word, closest->word))
+            closest = &key;
+    return closest->word;
+}
+
+// Line `line` of the file, `piece` its first piece, was taken by no key. If
+// it looks like a setting (it holds '=', and its first character that is
+// not a blank is neither ';' nor '#', which start a comment) a misspelt or
+// indented key would pass unseen: this names the key it is closest to.
+void warn_unread(const std::string &path, std::size_t line, const char *piece)
+{
+    const char *equals = std::strchr(piece, '=');
+    if (equals == nullptr)
+        return;
+    std::string_view key(piece, static_cast<std::size_t>(equals - piece));
+    std::size_t start = std::min(key.find_first_not_of(" \t"), key.size());
+    if (piece[start] == ';' || piece[start] == '#')
+        return;
+    key.remove_prefix(start);
+    key = key.substr(0, key.find_last_not_of(" \t") + 1);
+    bool indented = start > 0;
+    complain("peerloom: %s line %zu: %s key \"%.*s\" ignored; did you mean \"%s\"%s?\n",
+             path.c_str(), line, indented ? "indented" : "unknown", static_cast<int>(key.size()),
+             key.data(), closest_key(key), indented ? " at the start of the line" : "");
+}
+
 // Why the command of the last onchange line would run cut short.
 enum class onchange_flaw { none, cut, nul };
 
@@ -72,13 +124,15 @@ bool ends_there(const std::string &unended, std::string_view next, const std::st
 }
 
 // The file is read in pieces of at most 99 characters; each piece of a
-// longer line is tested as a line of its own. `flaw` tells what would cut
-// the command of the last onchange line short. Returns false on a read
-// error.
-bool read_lines(std::FILE *in, db_settings &settings, onchange_flaw &flaw)
+// longer line is tested as a line of its own, but only a line's first piece
+// may draw a warning, which counts the file's lines as they are. `flaw`
+// tells what would cut the command of the last onchange line short.
+// Returns false on a read error.
+bool read_lines(std::FILE *in, const std::string &path, db_settings &settings, onchange_flaw &flaw)
 {
     char piece[100];
-    std::size_t length = 0;
+    std::size_t length = 0, line = 0;
+    bool starts_line = true;
     std::string unended; // an onchange piece whose line may go on past it
     while (read_piece(in, piece, length)) {
         if (!unended.empty()) {
@@ -86,13 +140,16 @@ bool read_lines(std::FILE *in, db_settings &settings, onchange_flaw &flaw)
             flaw = whole ? onchange_flaw::none : onchange_flaw::cut;
             unended.clear();
         }
+        line += starts_line;
         const settings_key *taken = nullptr;
         for (const settings_key &key : settings_keys)
             if (starts_with_key(piece, key.word))
                 taken = &key;
-        if (taken == nullptr)
-            continue;
-        if (taken->slot == &db_settings::onchange && std::memchr(piece, '\0', length) != nullptr) {
+        if (taken == nullptr) {
+            if (starts_line)
+                warn_unread(path, line, piece);
+        } else if (taken->slot == &db_settings::onchange &&
+                   std::memchr(piece, '\0', length) != nullptr) {
             flaw = onchange_flaw::nul;
         } else if (getstring(piece, settings.*taken->slot) &&
                    taken->slot == &db_settings::onchange) {
@@ -100,6 +157,7 @@ bool read_lines(std::FILE *in, db_settings &settings, onchange_flaw &flaw)
             if (piece[length - 1] != '\n')
                 unended.assign(piece, length);
         }
+        starts_line = piece[length - 1] == '\n';
     }
     return !std::ferror(in);
 }
@@ -251,7 +309,7 @@ settings_stream read_settings(db_settings &settings)
         return nullptr;
     }
     onchange_flaw flaw = onchange_flaw::none;
-    if (!read_lines(in.get(), settings, flaw))
+    if (!read_lines(in.get(), path, settings, flaw))
         return not_open(path, "read", errno);
     if (flaw == onchange_flaw::cut && !settings.onchange.empty()) {
         std::printf("File: %s has an onchange line longer than 99 characters.\n", path.c_str());

@@ -36,6 +36,10 @@ std::string settings_path();
 // may write a directory on the way may put another file in its place. An
 // onchange line that holds a NUL byte, or that the reader cut, is refused
 // too: its command would run cut short.
+//
+// A line that looks like a setting but that no key takes, a typo or an
+// indented key, draws a warning that names the key it is closest to; the
+// run goes on.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into
