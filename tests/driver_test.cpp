@@ -103,6 +103,9 @@ TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
          "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n", ""},
         {"an unknown dbtls", [] { write_good_settings("dbtls = yes\n"); },
          "Unknown dbtls \"yes\" in " + path + ": use off, on or verify.\n", ""},
+        {"an unknown maxdrop", [] { write_good_settings("maxdrop = 150%\n"); },
+         "Unknown maxdrop \"150%\" in " + path + ": use a number, or a percentage up to 100%.\n",
+         ""},
         // It could lead to a file whose lines the tables write, an onchange
         // line among them.
         {"a link of another user's",

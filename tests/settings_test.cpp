@@ -1,3 +1,4 @@
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -215,7 +216,7 @@ TEST_F(ReadSettings, LinesThatLookLikeSettingsButNoKeyTakesAreNamed)
              "2: indented key \"db user\" ignored; did you mean \"dbuser\" at the start of "
              "the line?\n"},
         // Comments, lines without '=', and lines that a key takes.
-        {"; driver = pjsip\n  # dbuser = me\n[general]\ndbuser\nDbNameX = pbx\n", ""},
+        {"; driver = pjsip\n  # dbuser = me\n[general]\ndbuser\nDbNameX = pbx\nmaxdrop=1\n", ""},
         // A long line's second piece is no line of its own.
         {"dbname=" + std::string(92, 'x') + "sip_driver = x\ndbusr = me\n",
          at + "2: unknown key \"dbusr\" ignored; did you mean \"dbuser\"?\n"},
@@ -358,6 +359,44 @@ TEST_F(ReadSettings, OnchangeNeedsAPathThatOnlyItsOwnerMayChange)
         EXPECT_EQ(read, c.out.empty());
     }
     fs::remove_all(outer);
+}
+
+TEST(ChooseMaxdrop, ANumberOrAPercentageUpTo100)
+{
+    const std::string most = std::to_string(ULONG_MAX);
+    const struct {
+        std::string value;
+        bool known;
+        drop_limit limit;
+    } cases[] = {
+        {"", true, {}},
+        {"20", true, {true, 20, false}},
+        {"007%", true, {true, 7, true}},
+        {"100%", true, {true, 100, true}},
+        {most, true, {true, ULONG_MAX, false}},
+        {"101%", false, {}},
+        {most + "0", false, {}},
+        {"+5", false, {}},
+        {"5 ", false, {}},
+        {"%", false, {}},
+        {"20%%", false, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        db_settings s;
+        s.maxdrop = c.value;
+        drop_limit limit{true, 1, true};
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(choose_maxdrop(s, limit), c.known);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  c.known ? ""
+                          : "Unknown maxdrop \"" + c.value + "\" in " + settings_path() +
+                                ": use a number, or a percentage up to 100%.\n");
+        if (c.known) {
+            EXPECT_TRUE(limit.set == c.limit.set && limit.most == c.limit.most &&
+                        limit.percent == c.limit.percent);
+        }
+    }
 }
 
 TEST_F(ReadSettings, MissingFileSaysSoAndGivesNoStream)

@@ -25,6 +25,14 @@ struct peer_mode {
 // for it too. True when it went well; false after it has said why.
 using after_replacing = std::function<bool(const std::string &file)>;
 
+// How many of the current file's peers a run may remove: at most `most`, or
+// at most `most` percent of them when `percent`; any number when not `set`.
+struct drop_limit {
+    bool set = false;
+    unsigned long most = 0;
+    bool percent = false;
+};
+
 // Where and how the modes write their files; the entry point fills it in.
 struct output_settings {
     std::string dir;       // the configuration directory

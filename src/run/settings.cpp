@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <numeric>
 #include <string_view>
@@ -29,6 +30,7 @@ const settings_key settings_keys[] = {
     {"dbpasswd", &db_settings::dbpasswd},     {"dbname", &db_settings::dbname},
     {"dbtls", &db_settings::dbtls},           {"dbcafile", &db_settings::dbcafile},
     {"driver", &db_settings::driver},         {"onchange", &db_settings::onchange},
+    {"maxdrop", &db_settings::maxdrop},
 };
 
 // A line counts for a key when it starts, in its first column, with the key
@@ -162,6 +164,13 @@ bool read_lines(std::FILE *in, const std::string &path, db_settings &settings, o
     return !std::ferror(in);
 }
 
+bool unknown_value(const char *key, const std::string &value, const char *hint)
+{
+    std::printf("Unknown %s \"%s\" in %s: use %s.\n", key, value.c_str(), settings_path().c_str(),
+                hint);
+    return false;
+}
+
 template <typename T> struct word_choice {
     const char *word;
     T value;
@@ -183,9 +192,22 @@ bool choose(const std::string &value, const word_choice<T> (&choices)[N], const 
             return true;
         }
     }
-    std::printf("Unknown %s \"%s\" in %s: use %s.\n", key, value.c_str(), settings_path().c_str(),
-                hint);
-    return false;
+    return unknown_value(key, value, hint);
+}
+
+// Decimal digits that fit an unsigned long.
+bool read_count(std::string_view digits, unsigned long &count)
+{
+    if (digits.empty())
+        return false;
+    count = 0;
+    for (char c : digits) {
+        unsigned long digit = static_cast<unsigned long>(c - '0');
+        if (c < '0' || c > '9' || count > (ULONG_MAX - digit) / 10)
+            return false;
+        count = count * 10 + digit;
+    }
+    return true;
 }
 
 bool ours_or_roots(const struct stat &st)
@@ -341,4 +363,21 @@ bool choose_dbtls(const db_settings &settings, tls_mode &tls)
     static const word_choice<tls_mode> modes[] = {
         {"off", tls_mode::off}, {"on", tls_mode::on}, {"verify", tls_mode::verify}};
     return choose(settings.dbtls, modes, "dbtls", "off, on or verify", tls);
+}
+
+bool choose_maxdrop(const db_settings &settings, drop_limit &limit)
+{
+    drop_limit chosen;
+    std::string_view value = settings.maxdrop;
+    if (!value.empty()) {
+        chosen.set = true;
+        chosen.percent = value.back() == '%';
+        if (chosen.percent)
+            value.remove_suffix(1);
+        if (!read_count(value, chosen.most) || (chosen.percent && chosen.most > 100))
+            return unknown_value("maxdrop", settings.maxdrop,
+                                 "a number, or a percentage up to 100%");
+    }
+    limit = chosen;
+    return true;
 }

@@ -17,6 +17,7 @@ struct db_settings {
     std::string dbcafile;   // certificates to verify the server's against
     std::string driver;     // "sip" or "pjsip": the form of the peer files
     std::string onchange;   // a command to run after a peer file was replaced
+    std::string maxdrop;    // how many of a file's peers a run may remove: N or N%
 };
 
 struct file_closer {
@@ -51,3 +52,8 @@ bool getstring(const char *line, std::string &dest);
 // unknown and return false.
 bool choose_driver(const db_settings &settings, peer_form &form);
 bool choose_dbtls(const db_settings &settings, tls_mode &tls);
+
+// maxdrop: decimal digits, or digits and '%' for a percentage of at most
+// 100; empty or missing sets no limit. Prints what is wrong with any other
+// value and returns false.
+bool choose_maxdrop(const db_settings &settings, drop_limit &limit);
