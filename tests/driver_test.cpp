@@ -92,13 +92,6 @@ TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
          },
          "File: " + path + " is not open ,fail.\n",
          "peerloom: open " + path + ": not a regular file\n"},
-        {"a device, through a link",
-         [&] {
-             std::remove(path.c_str());
-             symlink("/dev/null", path.c_str());
-         },
-         "File: " + path + " is not open ,fail.\n",
-         "peerloom: open /dev/null: not a regular file\n"},
         {"an unknown driver", [] { write_good_settings("driver = chan_sip\n"); },
          "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n", ""},
         {"an unknown dbtls", [] { write_good_settings("dbtls = yes\n"); },

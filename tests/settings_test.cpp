@@ -158,207 +158,135 @@ TEST(ChooseWords, AnyLetterCaseAndEmptyForTheFirst)
                             "dbtls \"%s" + in + "off, on or verify.\n");
 }
 
-struct onchange_line_case {
-    const char *name;
-    std::string content;
-    std::string onchange; // the command read; empty when the file is refused
+// Runs `body` in a child that is the user nobody; its exit status, or -1.
+int as_nobody(const std::function<int()> &body)
+{
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(setgroups(0, nullptr) | setgid(65534) | setuid(65534) ? 126 : body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct reading {
+    bool used; // read_settings handed back a stream
     std::string out, err;
 };
 
-TEST_F(ReadSettings, AnOnchangeLineIsReadWholeOrRefused)
+// Reads the settings file with both streams captured, as the user nobody
+// when `by_nobody`.
+reading read_captured(db_settings &s, bool by_nobody = false)
 {
-    const std::string path = settings_path(), x88(88, 'x');
-    const std::string too_long =
-                          "File: " + path + " has an onchange line longer than 99 characters.\n",
-                      cut = "peerloom: read " + path + ": onchange cut short\n",
-                      nul = "File: " + path + " has a NUL byte in its onchange line.\n",
-                      nul_cause = "peerloom: read " + path + ": NUL byte in onchange\n";
-    const onchange_line_case cases[] = {
-        {"99 characters and a line feed", "onchange = " + x88 + "\n", x88, "", ""},
-        {"99 characters and a CR LF", "onchange = " + x88 + "\r\n", x88, "", ""},
-        {"99 characters at the end of the file", "onchange = " + x88, x88, "", ""},
-        {"100 characters", "onchange = " + x88 + "y\n", "", too_long, cut},
-        // The CR is the 99th character: the piece alone would keep it.
-        {"98 characters and a CR LF", "onchange = " + x88.substr(1) + "\r\n", "", too_long, cut},
-        {"a NUL byte in the command", std::string("onchange = echo a\0b\n", 20), "", nul,
-         nul_cause},
-        {"a NUL byte for a command", std::string("onchange = \0echo\n", 17), "", nul, nul_cause},
-    };
-    for (const onchange_line_case &c : cases) {
-        SCOPED_TRACE(c.name);
-        write(c.content);
-        db_settings s;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        settings_stream stream = read_settings(s);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-        EXPECT_EQ(static_cast<bool>(stream), !c.onchange.empty());
-        if (stream) {
-            EXPECT_EQ(s.onchange, c.onchange);
-        }
-    }
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    bool used = by_nobody ? as_nobody([&] {
+                                bool read = static_cast<bool>(read_settings(s));
+                                std::fflush(stdout);
+                                return read ? 0 : 1;
+                            }) == 0
+                          : static_cast<bool>(read_settings(s));
+    std::string out = testing::internal::GetCapturedStdout();
+    return {used, out, testing::internal::GetCapturedStderr()};
 }
 
-TEST_F(ReadSettings, LinesThatLookLikeSettingsButNoKeyTakesAreNamed)
+TEST_F(ReadSettings, LinesItRefusesOrWarnsOf)
 {
-    const std::string at = "peerloom: " + settings_path() + " line ";
+    const std::string path = settings_path(), at = "peerloom: " + path + " line ", x88(88, 'x');
     const struct {
-        std::string content, err;
+        std::string content, onchange, out, err;
     } cases[] = {
-        {"dbname = pbx\ndirver = pjsip\n",
+        {"onchange = " + x88 + "\n", x88, "", ""},
+        {"onchange = " + x88 + "\r\n", x88, "", ""},
+        // Its CR is the 99th character, which the piece alone would keep.
+        {"onchange = " + x88.substr(1) + "\r\n", "",
+         "File: " + path + " has an onchange line longer than 99 characters.\n",
+         "peerloom: read " + path + ": onchange cut short\n"},
+        {std::string("onchange = echo a\0b\n", 20), "",
+         "File: " + path + " has a NUL byte in its onchange line.\n",
+         "peerloom: read " + path + ": NUL byte in onchange\n"},
+        {"dbname = pbx\ndirver = pjsip\n", "", "",
          at + "2: unknown key \"dirver\" ignored; did you mean \"driver\"?\n"},
-        {"  DRIVER =pjsip\r\n\tdb user= me\n",
-         at +
-             "1: indented key \"DRIVER\" ignored; did you mean \"driver\" at the start of the "
-             "line?\n" +
-             at +
-             "2: indented key \"db user\" ignored; did you mean \"dbuser\" at the start of "
-             "the line?\n"},
-        // Comments, lines without '=', and lines that a key takes.
-        {"; driver = pjsip\n  # dbuser = me\n[general]\ndbuser\nDbNameX = pbx\nmaxdrop=1\n", ""},
-        // A long line's second piece is no line of its own.
-        {"dbname=" + std::string(92, 'x') + "sip_driver = x\ndbusr = me\n",
+        {"  DRIVER =pjsip\r\n", "", "",
+         at + "1: indented key \"DRIVER\" ignored; did you mean \"driver\" at the start of the "
+              "line?\n"},
+        {"; driver = pjsip\n  # dbuser = me\n[general]\nDbNameX = pbx\nmaxdrop=1\n", "", "", ""},
+        // The second piece of a long line is no line of its own.
+        {"dbname=" + std::string(92, 'x') + "sip_driver = x\ndbusr = me\n", "", "",
          at + "2: unknown key \"dbusr\" ignored; did you mean \"dbuser\"?\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.content);
         write(c.content);
         db_settings s;
-        testing::internal::CaptureStderr();
-        EXPECT_TRUE(read_settings(s));
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        reading r = read_captured(s);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.used, c.out.empty());
+        EXPECT_EQ(r.used ? s.onchange : "", c.onchange);
     }
 }
 
-// Reads the settings, as this process or as the user nobody in a child: true
-// when they could be used and name the command "true".
-bool reads_onchange(bool as_nobody)
+// The settings file at the end of a link, two directories down: each case
+// opens the file, or a directory on the way, to someone else.
+TEST_F(ReadSettings, OnchangeNeedsAPathOnlyItsOwnerMayChange)
 {
-    auto read = [] {
-        db_settings s;
-        return read_settings(s) && s.onchange == "true";
-    };
-    if (!as_nobody)
-        return read();
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        bool read_it =
-            setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 && read();
-        std::fflush(stdout);
-        _exit(read_it ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Whether the user nobody can reach `dir`: the build tree may be out of its reach.
-bool nobody_reaches(const std::string &dir)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(setgid(65534) == 0 && setuid(65534) == 0 && access(dir.c_str(), X_OK) == 0 ? 0 : 1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// user::rwx, user:nobody:rwx, group::r-x, mask::rwx, other::r-x: a directory
-// that nobody may write, mode 0775 through the mask.
-std::string nobody_writes_acl()
-{
-    std::string bytes;
-    auto put = [&](unsigned value, int size) {
-        for (int i = 0; i < size; ++i)
-            bytes += static_cast<char>(value >> (8 * i));
-    };
-    put(2, 4);
-    const unsigned entries[][3] = {
-        {0x01, 7, ~0u}, {0x02, 7, 65534}, {0x04, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
-    for (const auto &e : entries) {
-        put(e[0], 2);
-        put(e[1], 2);
-        put(e[2], 4);
-    }
-    return bytes;
-}
-
-// The settings file is reached through a link, two directories down, so that
-// each case can open the file, or a directory on the way, to someone else.
-TEST_F(ReadSettings, OnchangeNeedsAPathThatOnlyItsOwnerMayChange)
-{
-    namespace fs = std::filesystem;
     const std::string path = settings_path(), outer = std::string(config_dir) + "/outer",
                       inner = outer + "/inner", file = inner + "/peerloom.ini";
-    const std::string file_says =
-        "File: " + path +
-        " sets onchange, so it must be yours or root's and writable by no one "
-        "else.\n";
     auto dir_says = [&](const std::string &dir, const std::string &fix) {
         return "Directory: " + dir + " is on the way to " + path +
                ", which sets onchange, so it must be yours or root's and writable by no one "
                "else; run " +
                fix + ".\n";
     };
-    auto cause = [](const std::string &of, const char *why) {
-        return "peerloom: fstat " + of + ": " + why + "\n";
-    };
-    const std::string acl = nobody_writes_acl();
+    // user::rwx, user:nobody:rwx, group::r-x, mask::rwx, other::r-x
+    const char acl[] =
+        "\2\0\0\0\1\0\7\0\xff\xff\xff\xff\2\0\7\0\xfe\xff\0\0\4\0\5\0\xff\xff\xff\xff"
+        "\x10\0\7\0\xff\xff\xff\xff\x20\0\5\0\xff\xff\xff\xff";
     const struct {
         const char *name;
-        std::function<bool()> spoil; // false when this machine cannot do it
-        std::string out, err;        // none when the file is read
-        bool needs_root = false, as_nobody = false;
+        std::function<int()> spoil; // not 0 when this machine cannot do it
+        std::string out, cause;     // none when the file is read
+        bool by_nobody = false;
     } cases[] = {
-        {"a clean path", [] { return true; }, "", ""},
-        {"the file another user's", [&] { return chown(file.c_str(), 1234, -1) == 0; }, file_says,
-         cause(path, "owned by another user"), true},
-        {"the file writable by its group", [&] { return chmod(file.c_str(), 0620) == 0; },
-         file_says, cause(path, "writable by its group")},
-        {"a directory another user's, and writable by its group",
-         [&] { return chown(outer.c_str(), 1234, -1) == 0 && chmod(outer.c_str(), 0775) == 0; },
+        {"a clean path", [] { return 0; }, "", ""},
+        {"a directory another user's and its group's",
+         [&] { return chown(outer.c_str(), 1234, -1) | chmod(outer.c_str(), 0775); },
          dir_says(outer, "chown root " + outer + " and chmod g-w " + outer),
-         cause(outer, "owned by another user"), true},
-        {"a directory writable by its group", [&] { return chmod(inner.c_str(), 0775) == 0; },
-         dir_says(inner, "chmod g-w " + inner), cause(inner, "writable by its group")},
-        {"a directory writable by everyone", [&] { return chmod(outer.c_str(), 0757) == 0; },
-         dir_says(outer, "chmod o-w " + outer), cause(outer, "writable by everyone")},
+         outer + ": owned by another user"},
+        {"a directory writable by everyone", [&] { return chmod(inner.c_str(), 0757); },
+         dir_says(inner, "chmod o-w " + inner), inner + ": writable by everyone"},
         {"a directory whose ACL lets another user write",
+         [&] { return setxattr(inner.c_str(), "system.posix_acl_access", acl, 44, 0); },
+         dir_says(inner, "chmod g-w " + inner), inner + ": writable by its group"},
+        {"another user's own file and directory, as that user",
          [&] {
-             return setxattr(inner.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) ==
-                    0;
+             return chown(inner.c_str(), 65534, -1) | chown(file.c_str(), 65534, -1) |
+                    as_nobody([&] { return access(inner.c_str(), X_OK); });
          },
-         dir_says(inner, "chmod g-w " + inner), cause(inner, "writable by its group")},
-        {"as another user, its own file and directory",
-         [&] {
-             return chown(inner.c_str(), 65534, -1) == 0 && chown(file.c_str(), 65534, -1) == 0 &&
-                    nobody_reaches(inner);
-         },
-         "", "", true, true},
+         "", "", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(outer);
-        fs::create_directories(inner);
-        ASSERT_EQ(chmod(outer.c_str(), 0755) | chmod(inner.c_str(), 0755), 0);
+        std::filesystem::remove_all(outer);
+        std::filesystem::create_directories(inner);
         std::ofstream(file) << "onchange = true\n";
-        ASSERT_EQ(chmod(file.c_str(), 0600), 0);
         std::remove(path.c_str());
-        ASSERT_EQ(symlink("outer/inner/peerloom.ini", path.c_str()), 0);
-        if ((c.needs_root && geteuid() != 0) || !c.spoil()) {
+        ASSERT_EQ(chmod(outer.c_str(), 0755) | chmod(inner.c_str(), 0755) |
+                      chmod(file.c_str(), 0600) | symlink("outer/inner/peerloom.ini", path.c_str()),
+                  0);
+        if (c.spoil() != 0) {
             std::cout << "left out, as this machine does not allow it: " << c.name << "\n";
             continue;
         }
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        bool read = reads_onchange(c.as_nobody);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-        EXPECT_EQ(read, c.out.empty());
+        db_settings s;
+        reading r = read_captured(s, c.by_nobody);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.cause.empty() ? "" : "peerloom: fstat " + c.cause + "\n");
+        EXPECT_EQ(r.used, c.out.empty());
     }
-    fs::remove_all(outer);
+    std::filesystem::remove_all(outer);
 }
 
 TEST(ChooseMaxdrop, ANumberOrAPercentageUpTo100)
@@ -367,35 +295,25 @@ TEST(ChooseMaxdrop, ANumberOrAPercentageUpTo100)
     const struct {
         std::string value;
         bool known;
-        drop_limit limit;
-    } cases[] = {
-        {"", true, {}},
-        {"20", true, {true, 20, false}},
-        {"007%", true, {true, 7, true}},
-        {"100%", true, {true, 100, true}},
-        {most, true, {true, ULONG_MAX, false}},
-        {"101%", false, {}},
-        {most + "0", false, {}},
-        {"+5", false, {}},
-        {"5 ", false, {}},
-        {"%", false, {}},
-        {"20%%", false, {}},
-    };
+        unsigned long most;
+        bool percent;
+    } cases[] = {{"", true, 0, false},      {"007", true, 7, false},
+                 {"100%", true, 100, true}, {most, true, ULONG_MAX, false},
+                 {"101%", false, 0, false}, {most + "0", false, 0, false},
+                 {"+5", false, 0, false},   {"20%%", false, 0, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
         db_settings s;
         s.maxdrop = c.value;
-        drop_limit limit{true, 1, true};
+        drop_limit limit;
         testing::internal::CaptureStdout();
         EXPECT_EQ(choose_maxdrop(s, limit), c.known);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   c.known ? ""
                           : "Unknown maxdrop \"" + c.value + "\" in " + settings_path() +
                                 ": use a number, or a percentage up to 100%.\n");
-        if (c.known) {
-            EXPECT_TRUE(limit.set == c.limit.set && limit.most == c.limit.most &&
-                        limit.percent == c.limit.percent);
-        }
+        EXPECT_TRUE(limit.set == (c.known && !c.value.empty()) && limit.most == c.most &&
+                    limit.percent == c.percent);
     }
 }
 
