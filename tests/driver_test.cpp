@@ -83,11 +83,22 @@ TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
              mkdir(path.c_str(), 0700);
          },
          "File: " + path + " is not open ,fail.\n",
-         "peerloom: read " + path + ": Is a directory\n"},
+         "peerloom: open " + path + ": Is a directory\n"},
+        // Opened, it would hold the run until someone wrote to it.
+        {"a FIFO",
+         [&] {
+             std::remove(path.c_str());
+             mkfifo(path.c_str(), 0600);
+         },
+         "File: " + path + " is not open ,fail.\n",
+         "peerloom: open " + path + ": not a regular file\n"},
         {"an unknown driver", [] { write_good_settings("driver = chan_sip\n"); },
          "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n", ""},
         {"an unknown dbtls", [] { write_good_settings("dbtls = yes\n"); },
          "Unknown dbtls \"yes\" in " + path + ": use off, on or verify.\n", ""},
+        {"an unknown maxdrop", [] { write_good_settings("maxdrop = 150%\n"); },
+         "Unknown maxdrop \"150%\" in " + path + ": use a number, or a percentage up to 100%.\n",
+         ""},
         // It could lead to a file whose lines the tables write, an onchange
         // line among them.
         {"a link of another user's",
@@ -184,7 +195,9 @@ TEST_F(ProgramTest, SettingsFileWithCrLfAndUpperCaseKeysConnects)
                    TEST_DB_PASSWORD + "\r\ndbname = wrong\r\ndbName = " + TEST_DB_NAME + "\r\n");
     run_result r = run_program({});
     EXPECT_EQ(r.out, connected + short_banner);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "peerloom: " + config_path("peerloom.ini") +
+                         " line 3: indented key \"dbuser\" ignored; did you mean \"dbuser\" at the "
+                         "start of the line?\n");
 }
 
 TEST_F(ProgramTest, MissingTableIsASelectError)

@@ -274,4 +274,41 @@ TEST_F(Onchange, ALineTooLongForTheReaderIsRefused)
     EXPECT_EQ(r.status, 255);
 }
 
+// The PBX's account may write the configuration directory through its group:
+// it renames a peer file of root's, whose lines a row of the table spells,
+// onto the settings file. "callerid = " and 88 characters fill a piece of the
+// reader, so the rest of the value reads as a line of its own.
+TEST_F(Onchange, ASettingsFileInADirectoryOthersMayWriteCannotNameIt)
+{
+    const std::string dir = config_path(), path = config_path("peerloom.ini"),
+                      ran = config_path("ran");
+    make_table("users_extension",
+               {"_exten", "_dbserverip", "_dbuser", "_dbpasswd", "_dbname", "_callerid"},
+               {{"801", TEST_DB_HOST, TEST_DB_USER, TEST_DB_PASSWORD, TEST_DB_NAME,
+                 std::string(88, 'x') + "onchange = touch " + ran}});
+    ASSERT_EQ(chmod(dir.c_str(), 0775), 0);
+    ASSERT_EQ(run_program({"0"}).status, 0);
+    ASSERT_EQ(std::rename(config_path("users_extension.conf").c_str(), path.c_str()), 0);
+
+    run_result r = run_program({"0"});
+    EXPECT_EQ(r.out, "Directory: " + dir + " is on the way to " + path +
+                         ", which sets onchange, so it must be yours or root's and writable by no "
+                         "one else; run chmod g-w " +
+                         dir + ".\n");
+    const std::string line = "peerloom: " + path + " line ";
+    EXPECT_EQ(r.err, line + "6: unknown key \"callerid\" ignored; did you mean \"dbuser\"?\n" +
+                         line +
+                         "7: unknown key \"disallow\" ignored; did you mean \"dbpasswd\"?\n" +
+                         line + "8: unknown key \"allow\" ignored; did you mean \"dbtls\"?\n" +
+                         "peerloom: fstat " + dir + ": writable by its group\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_FALSE(file_exists(ran));
+    EXPECT_EQ(config_dir_entries(), std::vector<std::string>{"peerloom.ini"});
+
+    // Where no one else may write, the same file is trusted, and its command runs.
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    EXPECT_EQ(run_program({"0"}).status, 0);
+    EXPECT_TRUE(file_exists(ran));
+}
+
 } // namespace

@@ -1,7 +1,15 @@
+#include <climits>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include "run/build_config.h"
 #include "run/settings.h"
@@ -148,6 +156,165 @@ TEST(ChooseWords, AnyLetterCaseAndEmptyForTheFirst)
                              {"verify", tls_mode::verify, true},
                              {"required", tls_mode::off, false}},
                             "dbtls \"%s" + in + "off, on or verify.\n");
+}
+
+// Runs `body` in a child that is the user nobody; its exit status, or -1.
+int as_nobody(const std::function<int()> &body)
+{
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(setgroups(0, nullptr) | setgid(65534) | setuid(65534) ? 126 : body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct reading {
+    bool used; // read_settings handed back a stream
+    std::string out, err;
+};
+
+// Reads the settings file with both streams captured, as the user nobody
+// when `by_nobody`.
+reading read_captured(db_settings &s, bool by_nobody = false)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    bool used = by_nobody ? as_nobody([&] {
+                                bool read = static_cast<bool>(read_settings(s));
+                                std::fflush(stdout);
+                                return read ? 0 : 1;
+                            }) == 0
+                          : static_cast<bool>(read_settings(s));
+    std::string out = testing::internal::GetCapturedStdout();
+    return {used, out, testing::internal::GetCapturedStderr()};
+}
+
+TEST_F(ReadSettings, LinesItRefusesOrWarnsOf)
+{
+    const std::string path = settings_path(), at = "peerloom: " + path + " line ", x88(88, 'x');
+    const struct {
+        std::string content, onchange, out, err;
+    } cases[] = {
+        {"onchange = " + x88 + "\n", x88, "", ""},
+        {"onchange = " + x88 + "\r\n", x88, "", ""},
+        // Its CR is the 99th character, which the piece alone would keep.
+        {"onchange = " + x88.substr(1) + "\r\n", "",
+         "File: " + path + " has an onchange line longer than 99 characters.\n",
+         "peerloom: read " + path + ": onchange cut short\n"},
+        {std::string("onchange = echo a\0b\n", 20), "",
+         "File: " + path + " has a NUL byte in its onchange line.\n",
+         "peerloom: read " + path + ": NUL byte in onchange\n"},
+        {"dbname = pbx\ndirver = pjsip\n", "", "",
+         at + "2: unknown key \"dirver\" ignored; did you mean \"driver\"?\n"},
+        {"  DRIVER =pjsip\r\n", "", "",
+         at + "1: indented key \"DRIVER\" ignored; did you mean \"driver\" at the start of the "
+              "line?\n"},
+        {"; driver = pjsip\n  # dbuser = me\n[general]\nDbNameX = pbx\nmaxdrop=1\n", "", "", ""},
+        // The second piece of a long line is no line of its own.
+        {"dbname=" + std::string(92, 'x') + "sip_driver = x\ndbusr = me\n", "", "",
+         at + "2: unknown key \"dbusr\" ignored; did you mean \"dbuser\"?\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.content);
+        write(c.content);
+        db_settings s;
+        reading r = read_captured(s);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.used, c.out.empty());
+        EXPECT_EQ(r.used ? s.onchange : "", c.onchange);
+    }
+}
+
+// The settings file at the end of a link, two directories down: each case
+// opens the file, or a directory on the way, to someone else.
+TEST_F(ReadSettings, OnchangeNeedsAPathOnlyItsOwnerMayChange)
+{
+    const std::string path = settings_path(), outer = std::string(config_dir) + "/outer",
+                      inner = outer + "/inner", file = inner + "/peerloom.ini";
+    auto dir_says = [&](const std::string &dir, const std::string &fix) {
+        return "Directory: " + dir + " is on the way to " + path +
+               ", which sets onchange, so it must be yours or root's and writable by no one "
+               "else; run " +
+               fix + ".\n";
+    };
+    // user::rwx, user:nobody:rwx, group::r-x, mask::rwx, other::r-x
+    const char acl[] =
+        "\2\0\0\0\1\0\7\0\xff\xff\xff\xff\2\0\7\0\xfe\xff\0\0\4\0\5\0\xff\xff\xff\xff"
+        "\x10\0\7\0\xff\xff\xff\xff\x20\0\5\0\xff\xff\xff\xff";
+    const struct {
+        const char *name;
+        std::function<int()> spoil; // not 0 when this machine cannot do it
+        std::string out, cause;     // none when the file is read
+        bool by_nobody = false;
+    } cases[] = {
+        {"a clean path", [] { return 0; }, "", ""},
+        {"a directory another user's and its group's",
+         [&] { return chown(outer.c_str(), 1234, -1) | chmod(outer.c_str(), 0775); },
+         dir_says(outer, "chown root " + outer + " and chmod g-w " + outer),
+         outer + ": owned by another user"},
+        {"a directory writable by everyone", [&] { return chmod(inner.c_str(), 0757); },
+         dir_says(inner, "chmod o-w " + inner), inner + ": writable by everyone"},
+        {"a directory whose ACL lets another user write",
+         [&] { return setxattr(inner.c_str(), "system.posix_acl_access", acl, 44, 0); },
+         dir_says(inner, "chmod g-w " + inner), inner + ": writable by its group"},
+        {"another user's own file and directory, as that user",
+         [&] {
+             return chown(inner.c_str(), 65534, -1) | chown(file.c_str(), 65534, -1) |
+                    as_nobody([&] { return access(inner.c_str(), X_OK); });
+         },
+         "", "", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(outer);
+        std::filesystem::create_directories(inner);
+        std::ofstream(file) << "onchange = true\n";
+        std::remove(path.c_str());
+        ASSERT_EQ(chmod(outer.c_str(), 0755) | chmod(inner.c_str(), 0755) |
+                      chmod(file.c_str(), 0600) | symlink("outer/inner/peerloom.ini", path.c_str()),
+                  0);
+        if (c.spoil() != 0) {
+            std::cout << "left out, as this machine does not allow it: " << c.name << "\n";
+            continue;
+        }
+        db_settings s;
+        reading r = read_captured(s, c.by_nobody);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.cause.empty() ? "" : "peerloom: fstat " + c.cause + "\n");
+        EXPECT_EQ(r.used, c.out.empty());
+    }
+    std::filesystem::remove_all(outer);
+}
+
+TEST(ChooseMaxdrop, ANumberOrAPercentageUpTo100)
+{
+    const std::string most = std::to_string(ULONG_MAX);
+    const struct {
+        std::string value;
+        bool known;
+        unsigned long most;
+        bool percent;
+    } cases[] = {{"", true, 0, false},      {"007", true, 7, false},
+                 {"100%", true, 100, true}, {most, true, ULONG_MAX, false},
+                 {"101%", false, 0, false}, {most + "0", false, 0, false},
+                 {"+5", false, 0, false},   {"20%%", false, 0, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        db_settings s;
+        s.maxdrop = c.value;
+        drop_limit limit;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(choose_maxdrop(s, limit), c.known);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  c.known ? ""
+                          : "Unknown maxdrop \"" + c.value + "\" in " + settings_path() +
+                                ": use a number, or a percentage up to 100%.\n");
+        EXPECT_TRUE(limit.set == (c.known && !c.value.empty()) && limit.most == c.most &&
+                    limit.percent == c.percent);
+    }
 }
 
 TEST_F(ReadSettings, MissingFileSaysSoAndGivesNoStream)

@@ -72,13 +72,35 @@ unique_fd open_start(bool absolute)
     return unique_fd(open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
+std::string joined(const std::string &dir, const std::string &name)
+{
+    if (name.empty())
+        return dir.empty() ? "/" : dir;
+    return dir + "/" + name;
+}
+
 // Where a walk has got to.
 struct walk_state {
     unique_fd dir;                 // the directory reached so far
     std::string shown;             // its path, links resolved; "" for the root
     std::vector<std::string> todo; // the components still to walk, the next one last
     int hops = 0;                  // links followed so far
+    std::vector<walked_directory> *through = nullptr; // gets each directory reached, when set
 };
+
+// Adds at.dir, just reached, to at.through, when the caller asked for them.
+bool note_directory(walk_state &at, failure_cause &cause)
+{
+    if (at.through == nullptr)
+        return true;
+    struct stat st;
+    if (fstat(at.dir.get(), &st) != 0) {
+        int error = errno;
+        return record_failure(cause, "fstat", joined(at.shown, ""), error);
+    }
+    at.through->push_back({joined(at.shown, ""), st});
+    return true;
+}
 
 // Follows `link`, a symbolic link opened as `link_shown` in at.dir: what it
 // holds is walked next, from the root if it starts with a slash.
@@ -100,6 +122,8 @@ bool follow_link(walk_state &at, int link, const struct stat &st, const std::str
             int error = errno;
             return record_failure(cause, "open", "/", error);
         }
+        if (!note_directory(at, cause))
+            return false;
     }
     push_components(content, at.todo);
     return true;
@@ -109,6 +133,8 @@ bool follow_link(walk_state &at, int link, const struct stat &st, const std::str
 // to the last component that is not a link, which need not exist.
 bool walk(walk_state at, std::string_view path, walk_end &end, failure_cause &cause)
 {
+    if (!note_directory(at, cause))
+        return false;
     push_components(path, at.todo);
     while (!at.todo.empty()) {
         std::string name = std::move(at.todo.back());
@@ -140,18 +166,13 @@ bool walk(walk_state at, std::string_view path, walk_end &end, failure_cause &ca
         } else {
             at.dir = std::move(node);
             at.shown = name == ".." ? parent_of(at.shown) : next;
+            if (!note_directory(at, cause))
+                return false;
         }
     }
     end.dir = std::move(at.dir);
     end.dir_shown = std::move(at.shown);
     return true;
-}
-
-std::string joined(const std::string &dir, const std::string &name)
-{
-    if (name.empty())
-        return dir.empty() ? "/" : dir;
-    return dir + "/" + name;
 }
 
 // Whether a file is mounted over `file`, a node of `dir`: then rename
@@ -193,8 +214,10 @@ bool check_target(const walk_end &end, const std::string &shown, failure_cause &
     return true;
 }
 
-// Walks `path` from the root or the working directory, as it starts.
-bool walk_path(const std::string &path, walk_end &end, failure_cause &cause)
+// Walks `path` from the root or the working directory, as it starts; each
+// directory reached goes to `through`, when given.
+bool walk_path(const std::string &path, walk_end &end, failure_cause &cause,
+               std::vector<walked_directory> *through = nullptr)
 {
     bool absolute = !path.empty() && path.front() == '/';
     unique_fd start = open_start(absolute);
@@ -202,7 +225,7 @@ bool walk_path(const std::string &path, walk_end &end, failure_cause &cause)
         int error = errno;
         return record_failure(cause, "open", absolute ? "/" : ".", error);
     }
-    return walk({std::move(start), absolute ? "" : ".", {}, 0}, path, end, cause);
+    return walk({std::move(start), absolute ? "" : ".", {}, 0, through}, path, end, cause);
 }
 
 } // namespace
@@ -254,16 +277,24 @@ bool find_target(int dir, const std::string &dir_shown, const std::string &name,
     return true;
 }
 
-bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause)
+bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause,
+                      std::vector<walked_directory> &through)
 {
     walk_end end;
-    if (!walk_path(path, end, cause))
+    if (!walk_path(path, end, cause, &through))
         return false;
     std::string shown = joined(end.dir_shown, end.name);
     if (!end.node)
         return record_failure(cause, "open", shown, end.name.empty() ? EISDIR : ENOENT);
+    if (S_ISDIR(end.st.st_mode))
+        return record_failure(cause, "open", shown, EISDIR);
+    if (!S_ISREG(end.st.st_mode))
+        return record_failure(cause, "open", shown, 0, "not a regular file");
     // O_NOFOLLOW: the name may have become a link since it was looked at.
-    file.reset(openat(end.dir.get(), end.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // O_NONBLOCK: or a FIFO, whose opening would wait for a writer; it does
+    // nothing to a plain file's reads.
+    file.reset(
+        openat(end.dir.get(), end.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!file || fstat(file.get(), &st) != 0)
         return record_failure(cause, "open", shown, errno);

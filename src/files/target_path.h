@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 #include "files/unique_fd.h"
 #include "util/console.h"
@@ -46,6 +47,18 @@ struct target_file {
 bool find_target(int dir, const std::string &dir_shown, const std::string &name,
                  target_file &target, failure_cause &cause);
 
-// Opens the file `path` names for reading, with links followed under the
-// rule above, and checks that the descriptor is the file the walk found.
-bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause);
+// A directory that a walk went through, as it was when the walk opened it.
+struct walked_directory {
+    std::string shown; // as the console names it
+    struct stat st;
+};
+
+// Opens the plain file `path` names for reading, with links followed under
+// the rule above, and checks that the descriptor is the file the walk found.
+// Anything else (a directory, a FIFO, a device) is refused unopened: opening
+// a FIFO would wait for a writer, and a device may act on being opened.
+// `through` gets every directory the walk went through, in order, the one it
+// started from first, so that the caller can tell who could have put the
+// file there.
+bool open_for_reading(const std::string &path, unique_fd &file, failure_cause &cause,
+                      std::vector<walked_directory> &through);

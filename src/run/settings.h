@@ -17,6 +17,7 @@ struct db_settings {
     std::string dbcafile;   // certificates to verify the server's against
     std::string driver;     // "sip" or "pjsip": the form of the peer files
     std::string onchange;   // a command to run after a peer file was replaced
+    std::string maxdrop;    // how many of a file's peers a run may remove: N or N%
 };
 
 struct file_closer {
@@ -28,10 +29,18 @@ using settings_stream = std::unique_ptr<std::FILE, file_closer>;
 std::string settings_path();
 
 // Reads the settings file into `settings` and hands back the open stream, or
-// prints why the file cannot be used and returns null. A file that anyone
-// may change is refused unread: it names the database the PBX trusts. One
-// that sets onchange is refused unless it belongs to this user or root and
-// no one else may write it: its command runs with this user's rights.
+// prints why the file cannot be used and returns null. Only a plain file is
+// read. A file that anyone may change is refused unread: it names the
+// database the PBX trusts. One that sets onchange is refused unless it and
+// every directory on the way to it belong to this user or root and no one
+// else may write them: its command runs with this user's rights, and whoever
+// may write a directory on the way may put another file in its place. An
+// onchange line that holds a NUL byte, or that the reader cut, is refused
+// too: its command would run cut short.
+//
+// A line that looks like a setting but that no key takes, a typo or an
+// indented key, draws a warning that names the key it is closest to; the
+// run goes on.
 settings_stream read_settings(db_settings &settings);
 
 // Cuts the value out of one settings line (text after the first '=') into
@@ -43,3 +52,8 @@ bool getstring(const char *line, std::string &dest);
 // unknown and return false.
 bool choose_driver(const db_settings &settings, peer_form &form);
 bool choose_dbtls(const db_settings &settings, tls_mode &tls);
+
+// maxdrop: decimal digits, or digits and '%' for a percentage of at most
+// 100; empty or missing sets no limit. Prints what is wrong with any other
+// value and returns false.
+bool choose_maxdrop(const db_settings &settings, drop_limit &limit);
