@@ -75,9 +75,8 @@ int main(int argc, char *argv[])
         return -1;
     output_settings where{config_dir, peer_form::sip, lock_wait_seconds, {}, {}};
     tls_mode tls = tls_mode::off;
-    drop_limit maxdrop;
     if (!choose_driver(settings, where.form) || !choose_dbtls(settings, tls) ||
-        !choose_maxdrop(settings, maxdrop))
+        !choose_maxdrop(settings, where.maxdrop))
         return -1;
 
     connection(settings.dbserverip.c_str(), settings.dbuser.c_str(), settings.dbpasswd.c_str(),
