@@ -80,10 +80,14 @@ TEST_F(ProgramTest, DbtlsDecidesHowTheConnectionIsSecured)
     }
 }
 
+// "localhost" is the socket that MYSQL_UNIX_PORT names: here the TLS-only
+// server's, which has the database and the account but not the tables.
 TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
 {
     make_table("users_extension", {"_exten", "_alaw"}, {{"801", "1"}});
     const std::string served = "Connection success!\nRecieved 1 rows\nfield_count = 2\n";
+    const std::string lacking = "Table 'peerloom.users_extension' doesn't exist";
+    const std::string file = config_path("users_extension.conf");
     const std::string dead = "Can't connect to server on '127.0.0.3' (115)";
     const std::string plain = "TLS/SSL error: SSL is required, but the server does not support it";
     const struct {
@@ -93,6 +97,7 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
         std::vector<std::string> args;
         std::string out, err;
         int status;
+        std::string webrtc_file = ""; // users_webrtc.conf, when not empty
     } cases[] = {
         {"a dead first host; blanks and empty items",
          " 127.0.0.3 ,, " TEST_DB_HOST " ,",
@@ -125,20 +130,58 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
          "Connection success!\n" + std::string(short_banner),
          "peerloom: connect " TEST_DB_HOST ": " + plain + "\n",
          0},
+        {"a first host that lacks the table",
+         "localhost, " TEST_DB_HOST,
+         "",
+         {"0"},
+         "Connection success!\n" + served + long_banner,
+         "peerloom: query localhost: " + lacking + "\n",
+         0},
+        {"one host that lacks the table, as ever",
+         "localhost",
+         "",
+         {"0"},
+         "Connection success!\n",
+         "SELECT error: " + lacking + "\n",
+         255},
+        {"the other files are read while the first host works, and count",
+         "localhost, " TEST_DB_HOST,
+         "",
+         {"0"},
+         "Connection success!\n" + served + "Row 1 column _exten holds the name of a row in " +
+             config_path("users_webrtc.conf") + "," + file + " is left unchanged.\n",
+         "peerloom: query localhost: " + lacking + "\n",
+         255,
+         "[801](webrtc)\n"},
+        {"no database named: the same on every host, not passed over",
+         TEST_DB_HOST ", " TEST_DB_HOST,
+         "dbname =\n",
+         {"0"},
+         "Connection success!\n",
+         "SELECT error: No database selected\n",
+         255},
     };
     int listener = silent_listener("127.0.0.2");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
+        clear_config_dir();
         write_settings("dbserverip = " + c.hosts +
                        "\ndbuser = " TEST_DB_USER "\ndbpasswd = " TEST_DB_PASSWORD
                        "\ndbname = " TEST_DB_NAME "\n" +
                        c.extra);
+        if (!c.webrtc_file.empty())
+            write_file(config_path("users_webrtc.conf"), c.webrtc_file);
         run_options bounded;
-        bounded.in_child = [] { alarm(40); };
+        bounded.in_child = [] {
+            alarm(40);
+            setenv("MYSQL_UNIX_PORT", TEST_TLS_SOCKET, 1);
+        };
         run_result r = run_program(c.args, bounded);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.status, c.status);
+        bool written = c.status == 0 && !c.args.empty();
+        EXPECT_EQ(read_file(file), written ? "[801]\ndisallow = all\nallow = alaw\n" : "");
     }
     close(listener);
 }

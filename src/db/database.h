@@ -4,8 +4,8 @@
 #include <string_view>
 
 // The run's one connection to a database server, the first of the named ones
-// that answers, and the stored result of its one query. This is the only
-// code that talks to the client library.
+// that answers and can serve the query, and the stored result of its one
+// query. This is the only code that talks to the client library.
 
 // How the connection is secured.
 enum class tls_mode {
@@ -33,11 +33,17 @@ void connection(const char *hosts, const char *user, const char *password, const
 
 // Runs `sql`; returns 0, or non-zero after printing the server's complaint.
 // `meanwhile`, when given, runs once the query is sent, while the server
-// works on it: time the run would otherwise spend waiting.
+// works on it: time the run would otherwise spend waiting. It runs once,
+// whichever host answers.
+// A host that fails the query for a reason of its own (not ready, not in
+// its cluster's primary component, lacking the table, the connection lost)
+// is passed over like one that does not connect, with a cause line, for the
+// next host of the list that connects; the last one's failure is reported.
 int run_query(const char *sql, const std::function<void()> &meanwhile = {});
 
 // Keeps the whole result of the query on the client side; returns 0, or -1
-// after printing why there is no result.
+// after printing why there is no result. A host that fails here is passed
+// over as in run_query, and the query asked again of the next one.
 int store_result();
 
 // Prints how many rows the stored result holds.
