@@ -1,7 +1,10 @@
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "harness.h"
@@ -10,7 +13,8 @@ namespace
 {
 
 // A server that accepts connections and never says a word: the kernel
-// completes each handshake from the listen queue.
+// completes each handshake from the listen queue. Accepted, a connection is
+// the test's to answer.
 int silent_listener(const char *address)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -182,6 +186,83 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
         EXPECT_EQ(r.status, c.status);
         bool written = c.status == 0 && !c.args.empty();
         EXPECT_EQ(read_file(file), written ? "[801]\ndisallow = all\nallow = alaw\n" : "");
+    }
+    close(listener);
+}
+
+// Stands between the run and the scratch server: passes everything on at
+// once, but the answer to the run's query one byte every 200 ms, each byte
+// in time for the client library's read timeout, the whole far too late.
+void trickle(int listener)
+{
+    pollfd waiting = {listener, POLLIN, 0};
+    if (poll(&waiting, 1, 40000) != 1)
+        return;
+    int client = accept(listener, nullptr, nullptr);
+    int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(3306);
+    inet_pton(AF_INET, TEST_DB_HOST, &where.sin_addr);
+    connect(server, reinterpret_cast<sockaddr *>(&where), sizeof where);
+    bool queried = false;
+    char buf[4096];
+    for (;;) {
+        pollfd ends[2] = {{client, POLLIN, 0}, {server, queried ? short(0) : short(POLLIN), 0}};
+        int ready = poll(ends, 2, queried ? 200 : -1);
+        if (ready == 0) {
+            if (read(server, buf, 1) != 1 || write(client, buf, 1) != 1)
+                break;
+            continue;
+        }
+        int from = ends[0].revents != 0 ? client : server;
+        ssize_t n = read(from, buf, sizeof buf);
+        if (n <= 0 || write(from == client ? server : client, buf, n) != n)
+            break;
+        queried = queried || std::string(buf, n).find("users_extension") != std::string::npos;
+    }
+    close(client);
+    close(server);
+}
+
+// The time counts from the query's first sending, whichever host answers.
+TEST_F(ProgramTest, AnAnswerThatTricklesEndsTheRunInTime)
+{
+    make_table("users_extension", {"_exten", "_alaw"}, {{"801", "1"}});
+    const std::string late = "peerloom: query 127.0.0.6: no whole answer within 3 s\n";
+    const struct {
+        const char *name, *hosts;
+        std::string out, err;
+    } cases[] = {
+        {"one host", "127.0.0.6", "Connection success!\n", late},
+        {"after a host that lacks the table", "localhost, 127.0.0.6",
+         "Connection success!\nConnection success!\n",
+         "peerloom: query localhost: Table 'peerloom.users_extension' doesn't exist\n" + late},
+    };
+    int listener = silent_listener("127.0.0.6");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::thread proxy(trickle, listener);
+        write_settings(std::string("dbserverip = ") + c.hosts +
+                       "\ndbuser = " TEST_DB_USER "\ndbpasswd = " TEST_DB_PASSWORD
+                       "\ndbname = " TEST_DB_NAME "\n");
+        run_options bounded;
+        bounded.in_child = [] {
+            alarm(40);
+            setenv("MYSQL_UNIX_PORT", TEST_TLS_SOCKET, 1);
+        };
+        auto start = std::chrono::steady_clock::now();
+        expect_failed_run(extension, c.out, bounded, c.err);
+        auto took = std::chrono::steady_clock::now() - start;
+        proxy.join();
+        EXPECT_GE(took, std::chrono::seconds(3));
+        EXPECT_LT(took, std::chrono::seconds(10));
+
+        // The lock went with the run.
+        write_good_settings();
+        run_result next = run_program({"0"});
+        EXPECT_EQ(next.err, "");
+        EXPECT_EQ(next.status, 0);
     }
     close(listener);
 }

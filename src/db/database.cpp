@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "db/deadline.h"
 #include "util/console.h"
 
 char **exten_row = nullptr;
@@ -136,6 +137,19 @@ bool connect_host(const std::string &host, const char *user, const char *passwor
     return !refuse_plain_connection(tls, why);
 }
 
+// The host's name as the cause lines give it: the client library takes an
+// empty one for the local server's socket.
+const char *shown(const std::string &host)
+{
+    return host.empty() ? "localhost" : host.c_str();
+}
+
+// A server that passes its answer a byte at a time restarts the client
+// library's read timeout with every byte, and would hold the run, and the
+// directory's lock, for as long as it likes. So the query has a time of its
+// own, from its first sending to its last row, whichever hosts it is asked of.
+unsigned query_seconds = 0; // 0: no bound
+
 // Connects to the first host from servers.hosts[first] on that answers, as
 // connection() says; the last one's failure stays in conn.
 void connect_from(std::size_t first)
@@ -146,6 +160,7 @@ void connect_from(std::size_t first)
         host_failure why;
         if (connect_host(host, servers.user.c_str(), servers.password.c_str(),
                          servers.database.c_str(), servers.tls, servers.ca_file.c_str(), why)) {
+            watch_socket(mysql_get_socket(&conn));
             // utf8mb4, not utf8: the latter is the 3-byte utf8mb3, which
             // would turn every 4-byte character of the tables into '?'.
             mysql_set_character_set(&conn, "utf8mb4");
@@ -188,13 +203,15 @@ bool host_at_fault(unsigned error)
 
 // After the query failed on the current host: passes that host over, with a
 // cause line, for the next one that connects, when the failure is the
-// host's and another host remains. True when the query is to be asked
-// again.
+// host's, another host remains and there is time left. True when the query
+// is to be asked again.
 bool pass_over()
 {
-    if (!host_at_fault(mysql_errno(&conn)) || servers.current + 1 == servers.hosts.size())
+    if (past_deadline() || !host_at_fault(mysql_errno(&conn)) ||
+        servers.current + 1 == servers.hosts.size())
         return false;
     report_cause({"query", servers.hosts[servers.current], 0, mysql_error(&conn)});
+    watch_socket(-1);
     mysql_close(&conn);
     connect_from(servers.current + 1);
     return true;
@@ -205,6 +222,8 @@ bool pass_over()
 // cleared: it runs once, whichever host answers.
 int ask(std::function<void()> &meanwhile)
 {
+    if (past_deadline())
+        return -1;
     int status = mysql_send_query(&conn, run_sql, std::strlen(run_sql));
     if (status == 0 && meanwhile) {
         meanwhile();
@@ -213,6 +232,16 @@ int ask(std::function<void()> &meanwhile)
     if (status == 0)
         status = mysql_read_query_result(&conn);
     return status;
+}
+
+void report_query_failure()
+{
+    if (past_deadline()) {
+        std::string late = "no whole answer within " + std::to_string(query_seconds) + " s";
+        report_cause({"query", shown(servers.hosts[servers.current]), 0, late.c_str()});
+        return;
+    }
+    complain("SELECT error: %s\n", mysql_error(&conn));
 }
 
 } // namespace
@@ -224,15 +253,23 @@ void connection(const char *hosts, const char *user, const char *password, const
     connect_from(0);
 }
 
+void limit_query_time(unsigned seconds)
+{
+    query_seconds = seconds;
+}
+
 int run_query(const char *sql, const std::function<void()> &meanwhile)
 {
     run_sql = sql;
+    start_deadline(query_seconds);
     std::function<void()> pending = meanwhile;
     int status = ask(pending);
     while (status != 0 && pass_over())
         status = ask(pending);
-    if (status != 0)
-        complain("SELECT error: %s\n", mysql_error(&conn));
+    if (status != 0) {
+        report_query_failure();
+        stop_deadline();
+    }
     return status;
 }
 
@@ -243,11 +280,10 @@ int store_result()
     while (res_exten == nullptr && pass_over())
         if (ask(nothing) == 0)
             res_exten = mysql_store_result(&conn);
-    if (res_exten == nullptr) {
-        complain("SELECT error: %s\n", mysql_error(&conn));
-        return -1;
-    }
-    return 0;
+    if (res_exten == nullptr)
+        report_query_failure();
+    stop_deadline();
+    return res_exten == nullptr ? -1 : 0;
 }
 
 void report_row_count()
@@ -287,5 +323,6 @@ void close_database()
 {
     mysql_free_result(res_exten);
     res_exten = nullptr;
+    watch_socket(-1);
     mysql_close(&conn);
 }
