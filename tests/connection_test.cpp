@@ -1,7 +1,10 @@
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "harness.h"
@@ -10,7 +13,8 @@ namespace
 {
 
 // A server that accepts connections and never says a word: the kernel
-// completes each handshake from the listen queue.
+// completes each handshake from the listen queue. Accepted, a connection is
+// the test's to answer.
 int silent_listener(const char *address)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -80,10 +84,14 @@ TEST_F(ProgramTest, DbtlsDecidesHowTheConnectionIsSecured)
     }
 }
 
+// "localhost" is the socket that MYSQL_UNIX_PORT names: here the TLS-only
+// server's, which has the database and the account but not the tables.
 TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
 {
     make_table("users_extension", {"_exten", "_alaw"}, {{"801", "1"}});
     const std::string served = "Connection success!\nRecieved 1 rows\nfield_count = 2\n";
+    const std::string lacking = "Table 'peerloom.users_extension' doesn't exist";
+    const std::string file = config_path("users_extension.conf");
     const std::string dead = "Can't connect to server on '127.0.0.3' (115)";
     const std::string plain = "TLS/SSL error: SSL is required, but the server does not support it";
     const struct {
@@ -93,6 +101,7 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
         std::vector<std::string> args;
         std::string out, err;
         int status;
+        std::string webrtc_file = ""; // users_webrtc.conf, when not empty
     } cases[] = {
         {"a dead first host; blanks and empty items",
          " 127.0.0.3 ,, " TEST_DB_HOST " ,",
@@ -125,20 +134,135 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
          "Connection success!\n" + std::string(short_banner),
          "peerloom: connect " TEST_DB_HOST ": " + plain + "\n",
          0},
+        {"a first host that lacks the table",
+         "localhost, " TEST_DB_HOST,
+         "",
+         {"0"},
+         "Connection success!\n" + served + long_banner,
+         "peerloom: query localhost: " + lacking + "\n",
+         0},
+        {"one host that lacks the table, as ever",
+         "localhost",
+         "",
+         {"0"},
+         "Connection success!\n",
+         "SELECT error: " + lacking + "\n",
+         255},
+        {"the other files are read while the first host works, and count",
+         "localhost, " TEST_DB_HOST,
+         "",
+         {"0"},
+         "Connection success!\n" + served + "Row 1 column _exten holds the name of a row in " +
+             config_path("users_webrtc.conf") + "," + file + " is left unchanged.\n",
+         "peerloom: query localhost: " + lacking + "\n",
+         255,
+         "[801](webrtc)\n"},
+        {"no database named: the same on every host, not passed over",
+         TEST_DB_HOST ", " TEST_DB_HOST,
+         "dbname =\n",
+         {"0"},
+         "Connection success!\n",
+         "SELECT error: No database selected\n",
+         255},
     };
     int listener = silent_listener("127.0.0.2");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
+        clear_config_dir();
         write_settings("dbserverip = " + c.hosts +
                        "\ndbuser = " TEST_DB_USER "\ndbpasswd = " TEST_DB_PASSWORD
                        "\ndbname = " TEST_DB_NAME "\n" +
                        c.extra);
+        if (!c.webrtc_file.empty())
+            write_file(config_path("users_webrtc.conf"), c.webrtc_file);
         run_options bounded;
-        bounded.in_child = [] { alarm(40); };
+        bounded.in_child = [] {
+            alarm(40);
+            setenv("MYSQL_UNIX_PORT", TEST_TLS_SOCKET, 1);
+        };
         run_result r = run_program(c.args, bounded);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.status, c.status);
+        bool written = c.status == 0 && !c.args.empty();
+        EXPECT_EQ(read_file(file), written ? "[801]\ndisallow = all\nallow = alaw\n" : "");
+    }
+    close(listener);
+}
+
+// Stands between the run and the scratch server: passes everything on at
+// once, but the answer to the run's query one byte every 200 ms, each byte
+// in time for the client library's read timeout, the whole far too late.
+void trickle(int listener)
+{
+    pollfd waiting = {listener, POLLIN, 0};
+    if (poll(&waiting, 1, 40000) != 1)
+        return;
+    int client = accept(listener, nullptr, nullptr);
+    int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(3306);
+    inet_pton(AF_INET, TEST_DB_HOST, &where.sin_addr);
+    connect(server, reinterpret_cast<sockaddr *>(&where), sizeof where);
+    bool queried = false;
+    char buf[4096];
+    for (;;) {
+        pollfd ends[2] = {{client, POLLIN, 0}, {server, queried ? short(0) : short(POLLIN), 0}};
+        int ready = poll(ends, 2, queried ? 200 : -1);
+        if (ready == 0) {
+            if (read(server, buf, 1) != 1 || write(client, buf, 1) != 1)
+                break;
+            continue;
+        }
+        int from = ends[0].revents != 0 ? client : server;
+        ssize_t n = read(from, buf, sizeof buf);
+        if (n <= 0 || write(from == client ? server : client, buf, n) != n)
+            break;
+        queried = queried || std::string(buf, n).find("users_extension") != std::string::npos;
+    }
+    close(client);
+    close(server);
+}
+
+// The time counts from the query's first sending, whichever host answers.
+TEST_F(ProgramTest, AnAnswerThatTricklesEndsTheRunInTime)
+{
+    make_table("users_extension", {"_exten", "_alaw"}, {{"801", "1"}});
+    const std::string late = "peerloom: query 127.0.0.6: no whole answer within 3 s\n";
+    const struct {
+        const char *name, *hosts;
+        std::string out, err;
+    } cases[] = {
+        {"one host", "127.0.0.6", "Connection success!\n", late},
+        {"after a host that lacks the table", "localhost, 127.0.0.6",
+         "Connection success!\nConnection success!\n",
+         "peerloom: query localhost: Table 'peerloom.users_extension' doesn't exist\n" + late},
+    };
+    int listener = silent_listener("127.0.0.6");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::thread proxy(trickle, listener);
+        write_settings(std::string("dbserverip = ") + c.hosts +
+                       "\ndbuser = " TEST_DB_USER "\ndbpasswd = " TEST_DB_PASSWORD
+                       "\ndbname = " TEST_DB_NAME "\n");
+        run_options bounded;
+        bounded.in_child = [] {
+            alarm(40);
+            setenv("MYSQL_UNIX_PORT", TEST_TLS_SOCKET, 1);
+        };
+        auto start = std::chrono::steady_clock::now();
+        expect_failed_run(extension, c.out, bounded, c.err);
+        auto took = std::chrono::steady_clock::now() - start;
+        proxy.join();
+        EXPECT_GE(took, std::chrono::seconds(3));
+        EXPECT_LT(took, std::chrono::seconds(10));
+
+        // The lock went with the run.
+        write_good_settings();
+        run_result next = run_program({"0"});
+        EXPECT_EQ(next.err, "");
+        EXPECT_EQ(next.status, 0);
     }
     close(listener);
 }

@@ -11,7 +11,10 @@
 #           modes, the same files and console through every node; the same
 #           through the list with the first node stopped, after one cause
 #           line that names it; and, through the list, an edit committed
-#           on the last node.
+#           on the last node. Before the first node is stopped, it is cut
+#           off from the cluster, so that it fails every query: the list
+#           then passes it over, with a cause line, and writes an edit
+#           made on the second node.
 # Both exit 77 (skipped) with the reason where the cluster cannot run: in
 # the sanitizer build (the plain build checks the same connection code), not
 # as root, outside a network namespace of its own, or without galera-4,
@@ -84,6 +87,46 @@ stderr_is() {
     done
 }
 
+# node_state ADDRESS prints the node's wsrep_ready and the size of the
+# cluster it sees, "ON 3" say. Without wsrep_sync_wait: a node that is
+# losing its cluster refuses the reads that wait for it.
+node_state() {
+    mariadb --no-defaults --socket="$cluster/$1/mysqld.sock" --user=root -N -e \
+        "SET SESSION wsrep_sync_wait = 0;
+         SELECT GROUP_CONCAT(VARIABLE_VALUE ORDER BY VARIABLE_NAME DESC SEPARATOR ' ')
+         FROM information_schema.GLOBAL_STATUS
+         WHERE VARIABLE_NAME IN ('WSREP_READY', 'WSREP_CLUSTER_SIZE')" 2>/dev/null
+}
+
+# await ADDRESS STATE waits up to 60 s for node_state to print STATE.
+await() {
+    local deadline=$((SECONDS + 60))
+    until [ "$(node_state "$1")" = "$2" ]; do
+        if [ $SECONDS -ge $deadline ]; then
+            fail "$1 is '$(node_state "$1")', not '$2', after 60 s"
+            return 1
+        fi
+        sleep 0.2
+    done
+}
+
+# isolate ADDRESS 1 cuts the node off from the rest of the cluster (Galera
+# closes its connections to the others and refuses theirs); 0 lets it join
+# again.
+isolate() {
+    mariadb --no-defaults --socket="$cluster/$1/mysqld.sock" --user=root \
+        -e "SET GLOBAL wsrep_provider_options = 'gmcast.isolate=$2'" ||
+        fail "could not set gmcast.isolate=$2 on $1"
+}
+
+# set_secret ADDRESS SECRET gives row 801 of users_extension SECRET,
+# committed through the node at ADDRESS.
+set_secret() {
+    mariadb --no-defaults --host="$1" --user=peerloom --password=peerloom-secret \
+        --database=peerloom -e "UPDATE users_extension SET _secret = '$2' WHERE _exten = '801'" ||
+        fail "could not edit the table through $1"
+}
+
 first=${galera_nodes[0]} second=${galera_nodes[1]} last=${galera_nodes[2]}
 list="$first, $second, $last"
 mariadb --no-defaults --default-character-set=utf8mb4 --host="$first" --user=peerloom \
@@ -101,6 +144,24 @@ grep -qx 'secret = k3y-801' "$work/$first/users_extension.conf" ||
 stderr_is "$work/$first" ""
 same_as "$work/$first" "$work/$second"
 same_as "$work/$first" "$work/$last"
+
+# Alone, the first node leaves the primary component: wsrep_ready goes OFF
+# and it refuses every query, while the other two go on as a cluster of two.
+isolate "$first" 1
+if await "$first" "OFF 1" && await "$second" "ON 2"; then
+    set_secret "$second" is0-801
+    generate "$list" "$work/first-isolated"
+    stderr_is "$work/first-isolated" \
+        "peerloom: query $first: WSREP has not yet prepared node for application use"
+    # Each host that connects says so, the first one too.
+    cp -r "$work/$first" "$work/expected-isolated"
+    sed -i 1p "$work/expected-isolated"/stdout.*
+    sed -i 's/^secret = k3y-801$/secret = is0-801/' "$work/expected-isolated/users_extension.conf"
+    same_as "$work/expected-isolated" "$work/first-isolated" -x 'stderr.*'
+    set_secret "$second" k3y-801
+fi
+isolate "$first" 0
+await "$first" "ON 3"
 
 "$root/scripts/galera-stop" "$cluster" "$first"
 generate "$list" "$work/first-stopped"

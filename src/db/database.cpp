@@ -4,9 +4,11 @@
 #include <cstring>
 #include <errmsg.h>
 #include <mysql.h>
+#include <mysqld_error.h>
 #include <string>
 #include <vector>
 
+#include "db/deadline.h"
 #include "util/console.h"
 
 char **exten_row = nullptr;
@@ -16,6 +18,17 @@ namespace
 
 MYSQL conn;                     // the one connection, prepared by connection()
 MYSQL_RES *res_exten = nullptr; // the stored result, null until a query is stored
+
+// What connection() was given, for the hosts after the one that serves the
+// run, should that one fail the query.
+struct server_list {
+    std::vector<std::string> hosts;
+    std::size_t current = 0; // the host conn belongs to
+    std::string user, password, database, ca_file;
+    tls_mode tls = tls_mode::off;
+} servers;
+
+const char *run_sql = nullptr; // the run's query, to be asked again of the next host
 
 // A server that accepts the connection and then never answers would hold
 // the run, and the PBX's peers with it, for ever.
@@ -124,24 +137,37 @@ bool connect_host(const std::string &host, const char *user, const char *passwor
     return !refuse_plain_connection(tls, why);
 }
 
-} // namespace
-
-void connection(const char *hosts, const char *user, const char *password, const char *database,
-                tls_mode tls, const char *ca_file)
+// The host's name as the cause lines give it: the client library takes an
+// empty one for the local server's socket.
+const char *shown(const std::string &host)
 {
-    std::vector<std::string> candidates = host_list(hosts);
-    for (const std::string &host : candidates) {
+    return host.empty() ? "localhost" : host.c_str();
+}
+
+// A server that passes its answer a byte at a time restarts the client
+// library's read timeout with every byte, and would hold the run, and the
+// directory's lock, for as long as it likes. So the query has a time of its
+// own, from its first sending to its last row, whichever hosts it is asked of.
+unsigned query_seconds = 0; // 0: no bound
+
+// Connects to the first host from servers.hosts[first] on that answers, as
+// connection() says; the last one's failure stays in conn.
+void connect_from(std::size_t first)
+{
+    const std::vector<std::string> &hosts = servers.hosts;
+    for (servers.current = first;; ++servers.current) {
+        const std::string &host = hosts[servers.current];
         host_failure why;
-        if (connect_host(host, user, password, database, tls, ca_file, why)) {
+        if (connect_host(host, servers.user.c_str(), servers.password.c_str(),
+                         servers.database.c_str(), servers.tls, servers.ca_file.c_str(), why)) {
+            watch_socket(mysql_get_socket(&conn));
             // utf8mb4, not utf8: the latter is the 3-byte utf8mb3, which
             // would turn every 4-byte character of the tables into '?'.
             mysql_set_character_set(&conn, "utf8mb4");
             std::puts("Connection success!");
             return;
         }
-        // The last host's failure stays in conn, for the query to meet.
-        const bool last = &host == &candidates.back();
-        if (last) {
+        if (servers.current + 1 == hosts.size()) {
             report_failure(why.error, why.reason);
             return;
         }
@@ -150,26 +176,114 @@ void connection(const char *hosts, const char *user, const char *password, const
     }
 }
 
-int run_query(const char *sql, const std::function<void()> &meanwhile)
+// Whether the query failed for a reason of the host that it was asked of,
+// which another host may well not share: a Galera node that is not ready or
+// not in its cluster's primary component (ER_UNKNOWN_COM_ERROR, "WSREP has
+// not yet prepared node for application use") or that could not catch up
+// with the cluster before the read (ER_LOCK_WAIT_TIMEOUT), a table this
+// server lacks, a server shutting down, a connection killed or lost. What is
+// wrong with the query or the account (a syntax error, access denied, no
+// database selected) is the same on every host, and is said at once.
+bool host_at_fault(unsigned error)
 {
-    int status = mysql_send_query(&conn, sql, std::strlen(sql));
-    if (status == 0 && meanwhile)
+    switch (error) {
+    case ER_UNKNOWN_COM_ERROR:
+    case ER_LOCK_WAIT_TIMEOUT:
+    case ER_NO_SUCH_TABLE:
+    case ER_NO_SUCH_TABLE_IN_ENGINE:
+    case ER_SERVER_SHUTDOWN:
+    case ER_CONNECTION_KILLED:
+    case CR_SERVER_GONE_ERROR:
+    case CR_SERVER_LOST:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// After the query failed on the current host: passes that host over, with a
+// cause line, for the next one that connects, when the failure is the
+// host's, another host remains and there is time left. True when the query
+// is to be asked again.
+bool pass_over()
+{
+    if (past_deadline() || !host_at_fault(mysql_errno(&conn)) ||
+        servers.current + 1 == servers.hosts.size())
+        return false;
+    report_cause({"query", servers.hosts[servers.current], 0, mysql_error(&conn)});
+    watch_socket(-1);
+    mysql_close(&conn);
+    connect_from(servers.current + 1);
+    return true;
+}
+
+// Sends the run's query to the current host and reads the start of its
+// answer. `meanwhile`, when set, runs while the server works, and is then
+// cleared: it runs once, whichever host answers.
+int ask(std::function<void()> &meanwhile)
+{
+    if (past_deadline())
+        return -1;
+    int status = mysql_send_query(&conn, run_sql, std::strlen(run_sql));
+    if (status == 0 && meanwhile) {
         meanwhile();
+        meanwhile = nullptr;
+    }
     if (status == 0)
         status = mysql_read_query_result(&conn);
-    if (status != 0)
-        complain("SELECT error: %s\n", mysql_error(&conn));
+    return status;
+}
+
+void report_query_failure()
+{
+    if (past_deadline()) {
+        std::string late = "no whole answer within " + std::to_string(query_seconds) + " s";
+        report_cause({"query", shown(servers.hosts[servers.current]), 0, late.c_str()});
+        return;
+    }
+    complain("SELECT error: %s\n", mysql_error(&conn));
+}
+
+} // namespace
+
+void connection(const char *hosts, const char *user, const char *password, const char *database,
+                tls_mode tls, const char *ca_file)
+{
+    servers = {host_list(hosts), 0, user, password, database, ca_file, tls};
+    connect_from(0);
+}
+
+void limit_query_time(unsigned seconds)
+{
+    query_seconds = seconds;
+}
+
+int run_query(const char *sql, const std::function<void()> &meanwhile)
+{
+    run_sql = sql;
+    start_deadline(query_seconds);
+    std::function<void()> pending = meanwhile;
+    int status = ask(pending);
+    while (status != 0 && pass_over())
+        status = ask(pending);
+    if (status != 0) {
+        report_query_failure();
+        stop_deadline();
+    }
     return status;
 }
 
 int store_result()
 {
     res_exten = mysql_store_result(&conn);
-    if (res_exten == nullptr) {
-        complain("SELECT error: %s\n", mysql_error(&conn));
-        return -1;
-    }
-    return 0;
+    std::function<void()> nothing;
+    while (res_exten == nullptr && pass_over())
+        if (ask(nothing) == 0)
+            res_exten = mysql_store_result(&conn);
+    if (res_exten == nullptr)
+        report_query_failure();
+    stop_deadline();
+    return res_exten == nullptr ? -1 : 0;
 }
 
 void report_row_count()
@@ -209,5 +323,6 @@ void close_database()
 {
     mysql_free_result(res_exten);
     res_exten = nullptr;
+    watch_socket(-1);
     mysql_close(&conn);
 }

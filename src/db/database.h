@@ -4,8 +4,9 @@
 #include <string_view>
 
 // The run's one connection to a database server, the first of the named ones
-// that answers, and the stored result of its one query. This is the only
-// code that talks to the client library.
+// that answers and can serve the query, and the stored result of its one
+// query, which takes a bounded time. This is the only code that talks to the
+// client library.
 
 // How the connection is secured.
 enum class tls_mode {
@@ -31,13 +32,24 @@ extern char **exten_row;
 void connection(const char *hosts, const char *user, const char *password, const char *database,
                 tls_mode tls, const char *ca_file);
 
+// From the sending of the query to its last row the run takes at most
+// `seconds`, over every host it asks; 0, as before the call, sets no bound.
+void limit_query_time(unsigned seconds);
+
 // Runs `sql`; returns 0, or non-zero after printing the server's complaint.
 // `meanwhile`, when given, runs once the query is sent, while the server
-// works on it: time the run would otherwise spend waiting.
+// works on it: time the run would otherwise spend waiting. It runs once,
+// whichever host answers.
+// A host that fails the query for a reason of its own (not ready, not in
+// its cluster's primary component, lacking the table, the connection lost)
+// is passed over like one that does not connect, with a cause line, for the
+// next host of the list that connects; the last one's failure is reported.
+// Past the time limit the run gives up with a cause line.
 int run_query(const char *sql, const std::function<void()> &meanwhile = {});
 
 // Keeps the whole result of the query on the client side; returns 0, or -1
-// after printing why there is no result.
+// after printing why there is no result. A host that fails here is passed
+// over as in run_query, and the query asked again of the next one.
 int store_result();
 
 // Prints how many rows the stored result holds.

@@ -13,3 +13,7 @@ extern const int lock_wait_seconds;
 // How long a run waits for the onchange command before it kills it
 // (PEERLOOM_ONCHANGE_WAIT_SECONDS).
 extern const int onchange_wait_seconds;
+
+// How long a run waits for the whole answer to its query, over every host
+// it asks, before it gives up (PEERLOOM_QUERY_WAIT_SECONDS).
+extern const int query_wait_seconds;

@@ -81,6 +81,7 @@ int main(int argc, char *argv[])
 
     connection(settings.dbserverip.c_str(), settings.dbuser.c_str(), settings.dbpasswd.c_str(),
                settings.dbname.c_str(), tls, settings.dbcafile.c_str());
+    limit_query_time(query_wait_seconds);
 
     if (argc < 2) {
         settings_file.reset();
