@@ -154,7 +154,11 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
          {"0"},
          "Connection success!\n" + served + "Row 1 column _exten holds the name of a row in " +
              config_path("users_webrtc.conf") + "," + file + " is left unchanged.\n",
-         "peerloom: query localhost: " + lacking + "\n",
+         "peerloom: query localhost: " + lacking + "\npeerloom: refuse " + file +
+             ": row 1 (801) column _exten holds the name of a row in " +
+             config_path("users_webrtc.conf") +
+             "; a phone is in one table at a time: to move it, remove it from the other table "
+             "and run that file's mode first\n",
          255,
          "[801](webrtc)\n"},
         {"no database named: the same on every host, not passed over",
