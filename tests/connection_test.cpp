@@ -125,7 +125,8 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
          "",
          "peerloom: connect 127.0.0.3: " + dead +
              "\nConnection failed!\nConnection error 2002: Can't connect to server on "
-             "'127.0.0.4' (115)\nSELECT error: Server has gone away\n",
+             "'127.0.0.4' (115)\nSELECT error: Server has gone away\npeerloom: query 127.0.0.4: "
+             "Server has gone away\n",
          255},
         {"dbtls = on: a host without TLS is passed over",
          TEST_DB_HOST ", " TEST_TLS_DB_HOST,
@@ -146,7 +147,7 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
          "",
          {"0"},
          "Connection success!\n",
-         "SELECT error: " + lacking + "\n",
+         "SELECT error: " + lacking + "\npeerloom: query localhost: " + lacking + "\n",
          255},
         {"the other files are read while the first host works, and count",
          "localhost, " TEST_DB_HOST,
@@ -166,7 +167,8 @@ TEST_F(ProgramTest, TheFirstHostOfTheListThatConnectsServesTheRun)
          "dbname =\n",
          {"0"},
          "Connection success!\n",
-         "SELECT error: No database selected\n",
+         "SELECT error: No database selected\npeerloom: query " TEST_DB_HOST
+         ": No database selected\n",
          255},
     };
     int listener = silent_listener("127.0.0.2");

@@ -93,12 +93,14 @@ TEST_F(ProgramTest, SettingsThatCannotBeUsedEndTheRunBeforeConnecting)
          "File: " + path + " is not open ,fail.\n",
          "peerloom: open " + path + ": not a regular file\n"},
         {"an unknown driver", [] { write_good_settings("driver = chan_sip\n"); },
-         "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n", ""},
+         "Unknown driver \"chan_sip\" in " + path + ": use sip or pjsip.\n",
+         "peerloom: read " + path + ": unknown driver \"chan_sip\"\n"},
         {"an unknown dbtls", [] { write_good_settings("dbtls = yes\n"); },
-         "Unknown dbtls \"yes\" in " + path + ": use off, on or verify.\n", ""},
+         "Unknown dbtls \"yes\" in " + path + ": use off, on or verify.\n",
+         "peerloom: read " + path + ": unknown dbtls \"yes\"\n"},
         {"an unknown maxdrop", [] { write_good_settings("maxdrop = 150%\n"); },
          "Unknown maxdrop \"150%\" in " + path + ": use a number, or a percentage up to 100%.\n",
-         ""},
+         "peerloom: read " + path + ": unknown maxdrop \"150%\"\n"},
         // It could lead to a file whose lines the tables write, an onchange
         // line among them.
         {"a link of another user's",
@@ -131,8 +133,10 @@ TEST_F(ProgramTest, SettingsReadableByEveryoneDrawAWarning)
     chmod(config_path("peerloom.ini").c_str(), 0644);
     run_result r = run_program({});
     EXPECT_EQ(r.out, connected + short_banner);
-    EXPECT_EQ(r.err, "Warning: " + config_path("peerloom.ini") +
-                         " is readable by everyone; it holds the database password.\n");
+    EXPECT_EQ(r.err, "peerloom: warning: " + config_path("peerloom.ini") +
+                         " is readable by everyone, and it holds the database password; run "
+                         "chmod o-r " +
+                         config_path("peerloom.ini") + "\n");
     EXPECT_EQ(r.status, 0);
 }
 
@@ -206,13 +210,15 @@ TEST_F(ProgramTest, MissingTableIsASelectError)
     write_file(config_path("users_horncell.conf"), "[old]\n");
     run_result r = run_program({"1"});
     EXPECT_EQ(r.out, connected);
-    EXPECT_EQ(r.err, "SELECT error: Table 'peerloom.users_horncell' doesn't exist\n");
+    const std::string missing = "Table 'peerloom.users_horncell' doesn't exist";
+    const std::string said =
+        "SELECT error: " + missing + "\npeerloom: query " TEST_DB_HOST ": " + missing + "\n";
+    EXPECT_EQ(r.err, said);
     EXPECT_EQ(r.status, 255);
     // One log that takes both streams shows the lines in the order they came.
     run_options one_log;
     one_log.merge_streams = true;
-    EXPECT_EQ(run_program({"1"}, one_log).out,
-              connected + "SELECT error: Table 'peerloom.users_horncell' doesn't exist\n");
+    EXPECT_EQ(run_program({"1"}, one_log).out, connected + said);
     EXPECT_EQ(read_file(config_path("users_horncell.conf")), "[old]\n");
     EXPECT_EQ(config_dir_entries(),
               (std::vector<std::string>{"peerloom.ini", "users_horncell.conf"}));
@@ -229,7 +235,8 @@ TEST_F(ProgramTest, ResultThatCannotBeStoredIsASelectError)
     run_result r = run_program({"2"});
     sql("DROP VIEW users_webrtc");
     EXPECT_EQ(r.out, "Connection success!\n");
-    EXPECT_EQ(r.err, "SELECT error: Subquery returns more than 1 row\n");
+    EXPECT_EQ(r.err, "SELECT error: Subquery returns more than 1 row\npeerloom: query " TEST_DB_HOST
+                     ": Subquery returns more than 1 row\n");
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(read_file(config_path("users_webrtc.conf")), "[old]\n");
     EXPECT_EQ(config_dir_entries(),

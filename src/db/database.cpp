@@ -242,6 +242,7 @@ void report_query_failure()
         return;
     }
     complain("SELECT error: %s\n", mysql_error(&conn));
+    report_cause({"query", shown(servers.hosts[servers.current]), 0, mysql_error(&conn)});
 }
 
 } // namespace

@@ -166,8 +166,10 @@ bool read_lines(std::FILE *in, const std::string &path, db_settings &settings, o
 
 bool unknown_value(const char *key, const std::string &value, const char *hint)
 {
-    std::printf("Unknown %s \"%s\" in %s: use %s.\n", key, value.c_str(), settings_path().c_str(),
-                hint);
+    std::string path = settings_path();
+    std::printf("Unknown %s \"%s\" in %s: use %s.\n", key, value.c_str(), path.c_str(), hint);
+    std::string why = std::string("unknown ") + key + " \"" + value + "\"";
+    report_cause({"read", path, 0, why.c_str()});
     return false;
 }
 
@@ -346,8 +348,9 @@ settings_stream read_settings(db_settings &settings)
     if (!settings.onchange.empty() && !may_set_onchange(path, st, through))
         return nullptr;
     if (st.st_mode & S_IROTH)
-        complain("Warning: %s is readable by everyone; it holds the database password.\n",
-                 path.c_str());
+        complain("peerloom: warning: %s is readable by everyone, and it holds the database "
+                 "password; run chmod o-r %s\n",
+                 path.c_str(), path.c_str());
     return in;
 }
 
