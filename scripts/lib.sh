@@ -97,6 +97,12 @@ private_network() {
         private_network "$BASH" "$0" "$@"
 }
 
+# in_private_network succeeds in the namespace that private_network ran the
+# script again in.
+in_private_network() {
+    [ -n "${PEERLOOM_NETNS:-}" ] && [ "$PEERLOOM_NETNS" = "$(readlink /proc/self/ns/net 2>/dev/null)" ]
+}
+
 # port_in_use ADDRESS PORT succeeds if anything listens on TCP PORT at the
 # IPv4 ADDRESS or at every address: either way a server could not bind
 # ADDRESS:PORT.  /proc/net/tcp{,6} is always there on Linux, unlike ss or
