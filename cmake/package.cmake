@@ -1,10 +1,12 @@
 # Installation rules and the Debian package.
 #
-#   cmake --install BUILD [--prefix DIR]   the program, its manual page, examples
+#   cmake --install BUILD [--prefix DIR]   the program, its manual page, the
+#                                           README, examples, systemd units
 #   cpack --config BUILD/CPackConfig.cmake  peerloom_<version>_<arch>.deb
 #
 # Nothing is installed under /etc: the settings file holds a password and is
 # the administrator's to write, and the peer files are the program's output.
+# Nor is anything enabled or started: the units wait for the administrator.
 
 include(GNUInstallDirs)
 
@@ -22,13 +24,14 @@ configure_file("${PROJECT_SOURCE_DIR}/man/peerloom.8.in" "${peerloom_doc_build_d
                @ONLY)
 configure_file("${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in"
                "${peerloom_doc_build_dir}/changelog" @ONLY)
+configure_file("${PROJECT_SOURCE_DIR}/README.md" "${peerloom_doc_build_dir}/README.md" COPYONLY)
 
-# Debian wants the manual page and the changelog compressed, and man reads a
-# compressed page everywhere, so every install gets it that way. -n keeps the
-# file name and time out of the archive: the same text always gives the same
-# bytes.
+# Debian wants the manual page, the changelog and the README (over 4 kB)
+# compressed, and man reads a compressed page everywhere, so every install
+# gets them that way. -n keeps the file name and time out of the archive:
+# the same text always gives the same bytes.
 set(peerloom_compressed_docs "")
-foreach(doc peerloom.8 changelog)
+foreach(doc peerloom.8 changelog README.md)
   add_custom_command(
     OUTPUT "${peerloom_doc_build_dir}/${doc}.gz"
     COMMAND gzip -9 -n -k -f "${doc}"
@@ -41,8 +44,23 @@ add_custom_target(peerloom_docs ALL DEPENDS ${peerloom_compressed_docs})
 
 install(TARGETS peerloom RUNTIME DESTINATION "${CMAKE_INSTALL_SBINDIR}")
 install(FILES "${peerloom_doc_build_dir}/peerloom.8.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man8")
+install(FILES "${peerloom_doc_build_dir}/README.md.gz" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 install(FILES "${PROJECT_SOURCE_DIR}/examples/peerloom.ini" "${PROJECT_SOURCE_DIR}/examples/schema.sql"
         DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples")
+
+# The systemd units, under the prefix's lib/systemd/system, which systemd
+# reads for /usr and /usr/local alike. The service names the program where
+# this install puts it, so it is configured when installing, for the prefix
+# of that install: a `--prefix` given then, and the package's /usr.
+set(peerloom_unit_build_dir "${PROJECT_BINARY_DIR}/systemd")
+install(CODE "
+  set(PEERLOOM_CONFIG_DIR \"${PEERLOOM_CONFIG_DIR}\")
+  get_filename_component(PEERLOOM_SBIN_DIR \"${CMAKE_INSTALL_SBINDIR}\" ABSOLUTE
+                         BASE_DIR \"\${CMAKE_INSTALL_PREFIX}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/systemd/peerloom@.service.in\"
+                 \"${peerloom_unit_build_dir}/peerloom@.service\" @ONLY)")
+install(FILES "${peerloom_unit_build_dir}/peerloom@.service" "${PROJECT_SOURCE_DIR}/systemd/peerloom@.timer"
+        DESTINATION lib/systemd/system)
 
 # Only for the package (see cmake/debian/cpack-project.cmake.in).
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DOCDIR}"

@@ -2,6 +2,11 @@
 -- Every column name starts with "_": the name less that character is the key
 -- written to the peer file. Codec columns hold 1 for an enabled codec.
 
+-- The sample rows hold characters of three and four bytes in UTF-8. Without
+-- this the client sends them in the character set of its locale: as utf8mb3,
+-- which refuses the four-byte ones, or as latin1, which stores other text.
+SET NAMES utf8mb4;
+
 DROP TABLE IF EXISTS users_extension;
 CREATE TABLE users_extension (
   _id           INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,

@@ -17,27 +17,55 @@ die() {
 
 # need_packages PKG... installs the Debian packages that are missing.
 # A fresh machine may lack them, so the scripts install what they use
-# instead of relying on whatever happened to be set up by hand.
-_lib_apt_updated=
+# instead of relying on whatever happened to be set up by hand.  Where all
+# are installed it asks nothing of the network.
 need_packages() {
-    local pkg missing=()
+    local missing
+    missing=$(missing_packages "$@") || exit 1
+    [ -z "$missing" ] && return 0
+    # shellcheck disable=SC2086  # one word a package
+    install_packages $missing || exit 1
+}
+
+# want_packages PKG... does the same for packages that only some tests
+# need: where they cannot be installed (no network, say) it says so and
+# returns, and those tests skip, saying why.
+want_packages() {
+    local missing
+    missing=$(missing_packages "$@") || exit 1
+    [ -z "$missing" ] && return 0
+    # shellcheck disable=SC2086
+    install_packages $missing ||
+        warn "going on without $missing: the tests that need them skip"
+}
+
+# missing_packages PKG... prints those of the packages that are not installed.
+missing_packages() {
+    local pkg
     command -v dpkg-query >/dev/null 2>&1 ||
         die "dpkg-query not found; install these packages by hand: $*"
     for pkg in "$@"; do
         if [ "$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null)" != "install ok installed" ]; then
-            missing+=("$pkg")
+            printf '%s\n' "$pkg"
         fi
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    [ "$(id -u)" -eq 0 ] ||
-        die "missing packages: ${missing[*]}; run as root or: sudo apt-get install ${missing[*]}"
-    warn "installing ${missing[*]}"
+}
+
+# install_packages PKG... installs the packages, updating the lists once per
+# script; it says why and fails where it cannot.
+_lib_apt_updated=
+install_packages() {
+    if [ "$(id -u)" -ne 0 ]; then
+        warn "missing packages: $*; run as root or: sudo apt-get install $*"
+        return 1
+    fi
+    warn "installing $*"
     if [ -z "$_lib_apt_updated" ]; then
-        apt-get update -qq >&2 || die "apt-get update failed"
+        apt-get update -qq >&2 || { warn "apt-get update failed"; return 1; }
         _lib_apt_updated=1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >&2 || die "could not install: ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >&2 ||
+        { warn "could not install: $*"; return 1; }
 }
 
 # private_network "$@" runs the calling script again, with the same
@@ -67,6 +95,12 @@ private_network() {
         ip link set lo up || { echo "${2##*/}: cannot bring up loopback" >&2; exit 1; }
         PEERLOOM_NETNS=$(readlink /proc/self/ns/net) exec "$@"' \
         private_network "$BASH" "$0" "$@"
+}
+
+# in_private_network succeeds in the namespace that private_network ran the
+# script again in.
+in_private_network() {
+    [ -n "${PEERLOOM_NETNS:-}" ] && [ "$PEERLOOM_NETNS" = "$(readlink /proc/self/ns/net 2>/dev/null)" ]
 }
 
 # port_in_use ADDRESS PORT succeeds if anything listens on TCP PORT at the
@@ -179,7 +213,9 @@ galera_nodes=(127.0.0.11 127.0.0.12 127.0.0.13)
 # full mariadb-server package, whose installation starts a server on the
 # host, so that package is downloaded and unpacked under DIR instead, at the
 # installed server's version, or the archive's own where it no longer has
-# that one.  Nothing to do when DIR holds them already.
+# that one.  Nothing to do when DIR holds them already.  Where they cannot
+# be had (no network, say) it says so, keeps the reason in DIR/download.log
+# and returns: the Galera tests then skip, naming it.
 # Call it before private_network: apt cannot reach the archive from in there.
 fetch_sst_scripts() {
     local dir=$1 version unpacked
@@ -192,9 +228,10 @@ fetch_sst_scripts() {
     if ! (cd "$unpacked" && { apt-get download "mariadb-server=$version" ||
         apt-get download mariadb-server; }) >"$dir/download.log" 2>&1 ||
         ! dpkg-deb -x "$unpacked"/mariadb-server_*.deb "$unpacked" 2>>"$dir/download.log"; then
-        cat "$dir/download.log" >&2
-        die "could not take the state-transfer scripts from mariadb-server" \
-            "(log above, also in $dir/download.log; apt-get update may help)"
+        rm -rf "$unpacked"
+        warn "could not take the state-transfer scripts from mariadb-server" \
+            "($dir/download.log says why); the Galera tests skip"
+        return 0
     fi
     cp "$unpacked/usr/bin/wsrep_sst_rsync" "$unpacked/usr/bin/wsrep_sst_common" "$dir/"
     rm -rf "$unpacked" "$dir/download.log"

@@ -40,7 +40,12 @@ esac
 [ -e /usr/lib/galera/libgalera_smm.so ] || skip "galera-4 is not installed"
 command -v rsync >/dev/null || skip "rsync is not installed"
 sst_dir=${PEERLOOM_SST_DIR:-$root/build/galera-sst}
-[ -r "$sst_dir/wsrep_sst_rsync" ] || skip "no state-transfer scripts in $sst_dir"
+if [ ! -r "$sst_dir/wsrep_sst_rsync" ]; then
+    # fetch_sst_scripts keeps the reason it could not take them.
+    [ ! -r "$sst_dir/download.log" ] ||
+        skip "no state-transfer scripts in $sst_dir: $(tail -n 1 "$sst_dir/download.log")"
+    skip "no state-transfer scripts in $sst_dir"
+fi
 
 if [ "$step" = start ]; then
     exec "$root/scripts/galera-start" "$cluster"

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Usage: package_test.sh BUILD SOURCE CONFIG_DIR SANITIZE
 # Builds the Debian package from the build tree BUILD, checks its control
-# fields and contents, checks the packaged program's hardening and lints the
-# package, installs it with dpkg, runs the installed program, then purges
-# the package and checks that none of its files is left.
+# fields and contents, lints the package, installs it with dpkg into a
+# scratch root with a package database of its own (BUILD/tests/package/root),
+# checks the installed program's hardening, verifies and rates the installed
+# systemd units, runs the installed program, then purges the package there
+# and checks that none of its files is left.
+# The host's package database is never written: the test compares it, and
+# the logs of dpkg and apt, before and after, and fails if they differ.
 # CONFIG_DIR is the directory the shipped program reads its settings from.
 # Exits 77 (skipped) with the reason when it cannot run safely: not root, no
-# dpkg tools, peerloom already installed, or a settings file already there.
-# Whatever happens, the package does not stay installed and nothing is
-# created in CONFIG_DIR.
+# dpkg tools, or a settings file already there. Nothing is created in
+# CONFIG_DIR.
 set -uo pipefail
 build=$1 source=$2 config_dir=$3 sanitize=$4
 
@@ -24,19 +27,40 @@ fail() {
 case $sanitize in
     ON | on | 1 | TRUE | true) skip "sanitizer build: the package is checked in the plain build" ;;
 esac
-[ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+[ "$(id -u)" -eq 0 ] || skip "installing a package, even into a scratch root, needs root"
 for tool in cpack dpkg dpkg-deb dpkg-query dpkg-shlibdeps; do
     command -v "$tool" >/dev/null || skip "$tool not found (packages cmake, dpkg-dev)"
 done
-status=$(dpkg-query -W -f='${db:Status-Status}' peerloom 2>/dev/null)
-case $status in
-    '' | not-installed) ;;
-    *) skip "a peerloom package is on this machine already ($status); leaving it alone" ;;
-esac
 settings=$config_dir/peerloom.ini
 [ ! -e "$settings" ] || skip "$settings exists, and the installed program would read it"
 config_dir_existed=0
 [ -e "$config_dir" ] && config_dir_existed=1
+
+# The host's package database and the logs of dpkg and apt, as they stand:
+# the named files by their bytes, every file of the database by its name,
+# size and time.
+host_package_state() {
+    local file
+    for file in /var/lib/dpkg/status /var/log/dpkg.log /var/log/apt/history.log \
+        /var/log/apt/term.log; do
+        if [ -e "$file" ]; then
+            sha256sum "$file"
+        else
+            echo "no $file"
+        fi
+    done
+    find /var/lib/dpkg -xdev -printf '%p %y %s %T@\n' | sort
+}
+host_before=$(host_package_state)
+# Succeeds if that state is unchanged; shows the change if not.
+host_unchanged() {
+    local changed
+    changed=$(diff <(echo "$host_before") <(host_package_state)) && return 0
+    printf '%s\n' "$changed"
+    return 1
+}
+# A test that fails on the way reports a change to the host too.
+trap 'host_unchanged || echo "FAILED: the host'\''s package database or logs changed"' EXIT
 
 out=$build/tests/package
 rm -rf "$out"
@@ -69,10 +93,17 @@ Depends (^|,\ )libmariadb3(\ |,|$)
 Description ^regenerate\ .+
 FIELDS
 
+# No maintainer scripts: installing enables and starts nothing, the units
+# included, and nothing runs that could reach past the scratch root.
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./||' | sort | xargs)
+[ "$control" = "control md5sums" ] || fail "the control archive holds $control, not control md5sums"
+
 # Contents: exactly these files, nothing under /etc, no test programs.
-actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./|/|' | sort)
-expected=$(sort <<'FILES'
+expected_files=$(sort <<'FILES'
+/usr/lib/systemd/system/peerloom@.service
+/usr/lib/systemd/system/peerloom@.timer
 /usr/sbin/peerloom
+/usr/share/doc/peerloom/README.md.gz
 /usr/share/doc/peerloom/changelog.gz
 /usr/share/doc/peerloom/copyright
 /usr/share/doc/peerloom/examples/peerloom.ini
@@ -80,28 +111,9 @@ expected=$(sort <<'FILES'
 /usr/share/man/man8/peerloom.8.gz
 FILES
 )
-[ "$actual" = "$expected" ] || fail "package files differ:
-$(diff <(echo "$expected") <(echo "$actual"))"
-
-# The packaged program, stripped as shipped, has all of Debian's hardening.
-if command -v hardening-check >/dev/null; then
-    dpkg-deb -x "$deb" "$out/root" || fail "dpkg-deb -x failed"
-    # Control flow protection is marked on a program only when every object
-    # linked into it is marked, the C library's start-up files too. Where
-    # those are not (bookworm's glibc), no program can pass that check, so
-    # it is required only where they are.
-    hardening_options=()
-    cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
-    start_file=$("$cxx" -print-file-name=Scrt1.o 2>/dev/null)
-    if ! readelf -n "$start_file" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK'; then
-        echo "control flow protection not required: $start_file is not marked for it"
-        hardening_options+=(--nocfprotection)
-    fi
-    hardening-check "${hardening_options[@]}" "$out/root/usr/sbin/peerloom" ||
-        fail "the packaged program lacks some hardening"
-else
-    echo "hardening-check not installed (package devscripts): hardening not checked"
-fi
+actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./|/|' | sort)
+[ "$actual" = "$expected_files" ] || fail "package files differ:
+$(diff <(echo "$expected_files") <(echo "$actual"))"
 
 if command -v lintian >/dev/null; then
     # Informational tags are listed but do not fail the test, except the
@@ -117,59 +129,139 @@ else
     echo "lintian not installed: package not linted"
 fi
 
-installed=
-cleanup() {
-    if [ -n "$installed" ]; then
-        dpkg --purge peerloom >"$out/purge.log" 2>&1 || {
-            cat "$out/purge.log"
-            echo "FAILED: could not purge peerloom; remove it by hand"
-        }
-    fi
+# The scratch root's database holds, besides the package, the host's
+# entries of the packages it depends on, so that dpkg checks Depends
+# against what the installed program really loads. Their files stay the
+# host's: empty file lists say they have none here.
+root=$out/root
+admin=$root/var/lib/dpkg
+mkdir -p "$admin/info" "$admin/updates"
+: >"$admin/status"
+for dependency in $(field Depends | tr ',|' '\n' | sed 's/(.*//' | xargs); do
+    dpkg-query -s "$dependency" >>"$admin/status" 2>/dev/null ||
+        fail "$dependency, which the package depends on, is not installed here"
+    echo >>"$admin/status"
+    for installed in $(dpkg-query -W -f='${binary:Package}\n' "$dependency"); do
+        : >"$admin/info/$installed.list"
+    done
+done
+# --log, or dpkg would log to the host's /var/log/dpkg.log.
+scratch_dpkg() {
+    dpkg --root="$root" --log="$out/dpkg.log" "$@" </dev/null
 }
-trap cleanup EXIT
-installed=1
-DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" </dev/null >"$out/install.log" 2>&1 || {
+scratch_status() {
+    dpkg-query --root="$root" -W -f='${db:Status-Status}' peerloom 2>/dev/null
+}
+DEBIAN_FRONTEND=noninteractive scratch_dpkg -i "$deb" >"$out/install.log" 2>&1 || {
     cat "$out/install.log"
-    fail "dpkg -i failed"
+    fail "dpkg -i into $root failed"
 }
-mapfile -t listed < <(dpkg -L peerloom)
+[ "$(scratch_status)" = installed ] || fail "after dpkg -i, dpkg says peerloom is $(scratch_status)"
+mapfile -t listed < <(dpkg --root="$root" -L peerloom)
 files=()
 for path in "${listed[@]}"; do
-    [ -d "$path" ] || files+=("$path")
+    [ -d "$root$path" ] || files+=("$path")
 done
-[ ${#files[@]} -eq 6 ] || fail "dpkg -L lists ${#files[@]} files, not 6: ${files[*]}"
+[ "$(printf '%s\n' "${files[@]}" | sort)" = "$expected_files" ] ||
+    fail "dpkg -L lists other files than the package holds: ${files[*]}"
+
+# The installed program, stripped as shipped, has all of Debian's hardening.
+if command -v hardening-check >/dev/null; then
+    # Control flow protection is marked on a program only when every object
+    # linked into it is marked, the C library's start-up files too. Where
+    # those are not (bookworm's glibc), no program can pass that check, so
+    # it is required only where they are.
+    hardening_options=()
+    cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
+    start_file=$("$cxx" -print-file-name=Scrt1.o 2>/dev/null)
+    if ! readelf -n "$start_file" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK'; then
+        echo "control flow protection not required: $start_file is not marked for it"
+        hardening_options+=(--nocfprotection)
+    fi
+    hardening-check "${hardening_options[@]}" "$root/usr/sbin/peerloom" ||
+        fail "the packaged program lacks some hardening"
+else
+    echo "hardening-check not installed (package devscripts): hardening not checked"
+fi
+
+# The units run the installed program on the configuration directory.
+units=$root/usr/lib/systemd/system
+grep -qx 'ExecStart=/usr/sbin/peerloom %i' "$units/peerloom@.service" ||
+    fail "peerloom@.service does not run /usr/sbin/peerloom %i"
+grep -qx "ReadWritePaths=-$config_dir" "$units/peerloom@.service" ||
+    fail "peerloom@.service does not let the run write in $config_dir"
+if command -v systemd-analyze >/dev/null; then
+    # verify loads an instance as systemd would, with the units its default
+    # dependencies pull in, and checks that the program and the manual page
+    # it names exist: so it reads a tree of the host's units, the package's
+    # two and the installed program, and man looks in the scratch root.
+    check=$out/units-root
+    mkdir -p "$check/usr/lib/systemd/system" "$check/usr/sbin"
+    ln -s usr/lib "$check/lib"
+    host_units=/usr/lib/systemd/system
+    [ -d "$host_units" ] || host_units=/lib/systemd/system
+    cp -a "$host_units/." "$check/usr/lib/systemd/system/"
+    cp "$units/peerloom@.service" "$units/peerloom@.timer" "$check/usr/lib/systemd/system/"
+    cp "$root/usr/sbin/peerloom" "$check/usr/sbin/"
+    man_option=()
+    if ! command -v man >/dev/null; then
+        echo "man not installed: the units' manual page reference not checked"
+        man_option=(--man=no)
+    fi
+    MANPATH=$root/usr/share/man systemd-analyze verify "${man_option[@]}" --root="$check" \
+        peerloom@0.service peerloom@0.timer >"$out/verify.log" 2>&1
+    verify_status=$?
+    cat "$out/verify.log"
+    if [ "$verify_status" -ne 0 ] || [ -s "$out/verify.log" ]; then
+        fail "systemd-analyze verify found faults in the units"
+    fi
+    systemd-analyze security --offline=true --no-pager --root="$check" peerloom@0.service \
+        >"$out/security.log" 2>&1
+    exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\) .*/\1/p' "$out/security.log")
+    [ -n "$exposure" ] || {
+        cat "$out/security.log"
+        fail "systemd-analyze security gave no exposure level"
+    }
+    echo "peerloom@.service: exposure $exposure (at most 2.5)"
+    awk -v e="$exposure" 'BEGIN { exit !(e <= 2.5) }' || {
+        grep '✗' "$out/security.log"
+        fail "peerloom@.service is exposed at $exposure, more than 2.5"
+    }
+else
+    echo "systemd-analyze not installed (package systemd): units neither verified nor rated"
+fi
 
 # Without a settings file the program stops before connecting: this shows
 # that the installed program starts and finds every library it links.
-run_out=$(/usr/sbin/peerloom 0 2>&1)
+run_out=$("$root/usr/sbin/peerloom" 0 2>&1)
 run_status=$?
-[ "$run_status" -eq 255 ] || fail "/usr/sbin/peerloom 0 exited $run_status, not 255: $run_out"
+[ "$run_status" -eq 255 ] || fail "the installed peerloom 0 exited $run_status, not 255: $run_out"
 # The cause line names the first name on the way that is missing.
 missing=$settings
 [ -d "$config_dir" ] || missing=$config_dir
 expected_out="File: $settings is not open ,fail.
 peerloom: open $missing: No such file or directory"
-[ "$run_out" = "$expected_out" ] || fail "/usr/sbin/peerloom 0 said: $run_out"
+[ "$run_out" = "$expected_out" ] || fail "the installed peerloom 0 said: $run_out"
 
+doc=$root/usr/share/doc/peerloom
 if command -v man >/dev/null; then
-    page=$(man -w 8 peerloom 2>&1)
-    [ "$page" = /usr/share/man/man8/peerloom.8.gz ] || fail "man -w 8 peerloom gives: $page"
+    page=$(MANPATH=$root/usr/share/man man -w 8 peerloom 2>&1)
+    [ "$page" = "$root/usr/share/man/man8/peerloom.8.gz" ] || fail "man -w 8 peerloom gives: $page"
     cmp -s <(zcat "$page") "$build/doc/peerloom.8" || fail "the installed manual page is not this build's"
 fi
-cmp -s /usr/share/doc/peerloom/copyright "$source/LICENSE" || fail "copyright is not LICENSE"
+cmp -s "$doc/copyright" "$source/LICENSE" || fail "copyright is not LICENSE"
+cmp -s <(zcat "$doc/README.md.gz") "$source/README.md" || fail "README.md.gz is not README.md"
 
-installed=
-dpkg --purge peerloom >"$out/purge.log" 2>&1 || {
+scratch_dpkg --purge peerloom >"$out/purge.log" 2>&1 || {
     cat "$out/purge.log"
     fail "dpkg --purge failed"
 }
-status=$(dpkg-query -W -f='${db:Status-Status}' peerloom 2>/dev/null)
-case $status in
+case $(scratch_status) in
     '' | not-installed) ;;
-    *) fail "after purging, dpkg says peerloom is $status" ;;
+    *) fail "after purging, dpkg says peerloom is $(scratch_status)" ;;
 esac
 for path in "${files[@]}"; do
-    if [ -e "$path" ] || [ -L "$path" ]; then
+    if [ -e "$root$path" ] || [ -L "$root$path" ]; then
         fail "$path is left after purging"
     fi
 done
@@ -178,4 +270,6 @@ done
 if [ "$config_dir_existed" -eq 0 ] && [ -e "$config_dir" ]; then
     fail "$config_dir was created"
 fi
-echo "package $(basename "$deb"): built, installed, ran, purged"
+trap - EXIT
+host_unchanged || fail "the host's package database or logs changed while the test ran"
+echo "package $(basename "$deb"): built, installed into $root, ran, purged; the host's packages untouched"
