@@ -52,6 +52,9 @@ if [ "$step" = start ]; then
 fi
 
 program=$4 etc=$5
+# Files of secrets that everyone may read draw a warning on stderr, which
+# every run here would add to what it says.
+umask 027
 work=$cluster/check
 rm -rf "$work"
 failures=0

@@ -257,6 +257,13 @@ TEST_F(ReadSettings, OnchangeNeedsAPathOnlyItsOwnerMayChange)
          outer + ": owned by another user"},
         {"a directory writable by everyone", [&] { return chmod(inner.c_str(), 0757); },
          dir_says(inner, "chmod o-w " + inner), inner + ": writable by everyone"},
+        {"a sticky directory that everyone may write, as /tmp",
+         [&] { return chmod(inner.c_str(), 01777); }, "", ""},
+        {"a file of a second name, which others could have linked there",
+         [&] { return link(file.c_str(), (outer + "/other-name").c_str()); },
+         "File: " + path +
+             " sets onchange, so it must be yours or root's and writable by no one else.\n",
+         path + ": a file of more than one name"},
         {"a directory whose ACL lets another user write",
          [&] { return setxattr(inner.c_str(), "system.posix_acl_access", acl, 44, 0); },
          dir_says(inner, "chmod g-w " + inner), inner + ": writable by its group"},

@@ -220,15 +220,23 @@ bool ours_or_roots(const struct stat &st)
 // Why the settings file, or a directory on the way to it, as `st` describes
 // it, lets someone else choose a command for this user to run; null when it
 // does not. Of a file or a directory with an ACL, the group bits are the
-// ACL's mask, which bounds what every named user and group may do.
+// ACL's mask, which bounds what every named user and group may do. In a
+// sticky directory (/tmp, say) others may add names but neither rename nor
+// remove one of this user's or root's, so it may stand on the way; the file
+// must then have one name, or another user could have linked one of root's
+// files there under that of the settings file.
 const char *onchange_forbidden(const struct stat &st)
 {
     if (!ours_or_roots(st))
         return "owned by another user";
+    if (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))
+        return nullptr;
     if (st.st_mode & S_IWGRP)
         return "writable by its group";
     if (st.st_mode & S_IWOTH)
         return "writable by everyone";
+    if (!S_ISDIR(st.st_mode) && st.st_nlink != 1)
+        return "a file of more than one name";
     return nullptr;
 }
 
