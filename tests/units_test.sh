@@ -3,9 +3,11 @@
 # The capabilities that SERVICE (systemd/peerloom@.service.in) leaves the
 # run are enough, and each of them is needed: PROGRAM (built to use
 # CONFIG_DIR) runs as root with no new privileges and only those
-# capabilities in a directory that belongs, with its peer file, to another
-# user, as /etc/asterisk may belong to the PBX's; its onchange command takes
-# another group first, as `asterisk -rx` does. It must do exactly what it
+# capabilities in a directory of root's and another user's group, whose
+# peer file belongs to that user, as those of /etc/asterisk may belong to
+# the PBX's (a directory of theirs could not lead to a settings file that
+# names onchange); its onchange command takes another group first, as
+# `asterisk -rx` does. It must do exactly what it
 # does with every capability, and without any one of them it must not.
 # The rest of the sandbox is systemd's, rated by the package test.
 # The database is SCHEMA, loaded into a scratch database on the scratch
@@ -49,7 +51,8 @@ run() {
     echo 'old' >"$etc/users_extension.conf"
     chmod 640 "$etc/users_extension.conf"
     chmod 750 "$etc"
-    chown "$owner:$group" "$etc" "$etc/users_extension.conf"
+    chown "root:$group" "$etc"
+    chown "$owner:$group" "$etc/users_extension.conf"
     if [ "$which" = all ]; then
         MARIADB_UNIX_PORT=$server/mysqld.sock "$program" 0 2>&1
     else
