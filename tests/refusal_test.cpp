@@ -1,5 +1,8 @@
 #include "harness.h"
 
+#include <iostream>
+#include <unistd.h>
+
 namespace
 {
 
@@ -276,6 +279,13 @@ const refusal_case refusal_cases[] = {
      "Row 2 column _exten holds the name of a section in " + config_path("pjsip.conf"),
      true,
      {{"pjsip.conf", "[transport-udp]\ntype = transport\n;--[801]--;\n[provider]\ntype = aor\n"}}},
+    {"PJSIP: a fixed host of an earlier row, which identify could not tell apart",
+     horncell,
+     {"_exten", "_host", "_port"},
+     {{"801", "10.0.0.9", "5061"}, {"802", "10.0.0.9", ""}},
+     "codecs len 0\n" + warning + "codecs = \n",
+     "Row 2 column _host holds the host of an earlier row",
+     true},
     {"PJSIP: a value that dtls_verify's handler rejects",
      horncell,
      {"_exten", "_dtlsverify"},
@@ -324,6 +334,14 @@ TEST_F(ProgramTest, PjsipRefusesWhatItWouldReadOtherwise)
         {"_md5secret", "a value PJSIP does not take", {"0123abcd", std::string(31, 'a') + "g"}},
         {"_busylevel", "a value PJSIP does not take", {"4294967296", "-1", "0x10"}},
         {"_fromuser", "a value PJSIP does not take", {"desk phone", "a@b", "\"x\""}},
+        {"_host",
+         "a value PJSIP does not take",
+         {"::ffff:7f00:2", "::ffff:127.0.0.2", "10.0.0.09", "pbx.123"}},
+        {"_port", "a value PJSIP does not take", {"0", "65536", "05060", "5060/udp"}},
+        {"_callerid",
+         "a value PJSIP does not take",
+         {"\"" + std::string(80, 'N') + "\" <801>", "Desk <" + std::string(80, '8') + ">",
+          std::string(80, 'N')}},
         // Values that the option's handler in res_pjsip rejects, or reads as
         // another in silence.
         {"_dtlsverify", "a value PJSIP does not take", {"maybe", "true", "1"}},
@@ -354,16 +372,60 @@ TEST_F(ProgramTest, PjsipRefusesWhatItWouldReadOtherwise)
     }
 }
 
+// The files beside the peer file are read as the settings file is: a link
+// is followed only when it is this user's or root's, and a file that
+// cannot be read so stops the run.
 TEST_F(ProgramTest, AnOtherPeerFileThatCannotBeReadStopsThePjsipRun)
 {
     write_good_settings("driver = pjsip\n");
     make_table("users_extension", {"_exten"}, {{"801"}});
-    const std::string loop = config_path("users_webrtc.conf");
-    ASSERT_EQ(symlink("users_webrtc.conf", loop.c_str()), 0);
-    expect_failed_run(extension,
-                      "Connection success!\nRecieved 1 rows\nCannot read the names in " + loop +
-                          "," + config_path("users_extension.conf") + " is left unchanged.\n",
-                      {}, "peerloom: open " + loop + ": Too many levels of symbolic links\n");
+    const std::string link = config_path("users_webrtc.conf");
+    const struct {
+        const char *name;
+        const char *to;
+        uid_t owner;
+        std::string reason;
+    } cases[] = {
+        {"a link to itself", "users_webrtc.conf", 0, "Too many levels of symbolic links"},
+        {"another user's link, to a device", "/dev/zero", 65534, "Permission denied"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.owner != 0 && geteuid() != 0) {
+            std::cout << "left out, as it needs root: " << c.name << "\n";
+            continue;
+        }
+        std::remove(link.c_str());
+        ASSERT_EQ(symlink(c.to, link.c_str()), 0);
+        ASSERT_EQ(lchown(link.c_str(), c.owner, c.owner), 0);
+        expect_failed_run(extension,
+                          "Connection success!\nRecieved 1 rows\nCannot read the names in " + link +
+                              "," + config_path("users_extension.conf") + " is left unchanged.\n",
+                          {}, "peerloom: open " + link + ": " + c.reason + "\n");
+    }
+}
+
+// A section named webrtc in a file the PBX reads with the peer files would
+// take the place of the template that mode 2's sections inherit from.
+TEST_F(ProgramTest, ASectionNamedWebrtcElsewhereStopsMode2)
+{
+    make_table("users_webrtc", {"_exten"}, {{"901"}});
+    for (const char *form : {"sip", "pjsip"}) {
+        SCOPED_TRACE(form);
+        clear_config_dir();
+        write_good_settings(std::string("driver = ") + form + "\n");
+        const std::string including = config_path(std::string(form) + ".conf");
+        write_file(including, "[WebRTC](!)\ntype = aor\n");
+        std::string path = config_path("users_webrtc.conf");
+        expect_failed_run(webrtc,
+                          "Connection success!\nA section named webrtc in " + including +
+                              " would stand for the template of " + path + "," + path +
+                              " is left unchanged.\n",
+                          {},
+                          "peerloom: read " + including +
+                              ": a section named webrtc, which the WebRTC peers would inherit "
+                              "from; rename it\n");
+    }
 }
 
 } // namespace

@@ -16,7 +16,11 @@ std::vector<std::string> names_in(const std::string &path, bool &read)
     file_set seen;
     read = read_section_names(
         path, "/nonexistent", seen,
-        [&](std::string_view name, const std::string &) { names.emplace_back(name); }, cause);
+        [&](std::string_view name, const std::string &, bool is_template) {
+            if (!is_template)
+                names.emplace_back(name);
+        },
+        cause);
     return names;
 }
 
@@ -75,7 +79,7 @@ TEST(SectionNames, AFileCutShortWhileReadIsAFailedRead)
     file_set seen;
     bool read = read_section_names(
         path, dir, seen,
-        [&](std::string_view, const std::string &) { truncate(path.c_str(), 100); }, cause);
+        [&](std::string_view, const std::string &, bool) { truncate(path.c_str(), 100); }, cause);
     EXPECT_FALSE(read);
     EXPECT_STREQ(cause.step, "read");
     EXPECT_STREQ(cause.reason, "cut short while it was read");

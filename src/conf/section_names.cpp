@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <glob.h>
 #include <sys/mman.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "conf/line_reader.h"
+#include "files/target_path.h"
 #include "files/unique_fd.h"
 
 namespace
@@ -29,7 +31,7 @@ constexpr int deepest_include = 10;
 // the PBX read some of it.
 constexpr std::size_t window_size = 1 << 22;
 
-using names_found = std::function<void(std::string_view, const std::string &)>;
+using names_found = std::function<void(std::string_view, const std::string &, bool)>;
 
 // Reads the lines of one file, handing on its section names and keeping
 // the files it includes.
@@ -43,9 +45,9 @@ struct file_scan {
 
     void take(const conf_line &line)
     {
-        if (line.is == conf_line::kind::header && !is_template(line) && line.name != last) {
+        if (line.is == conf_line::kind::header && line.name != last) {
             last = line.name;
-            found(last, path);
+            found(last, path, is_template(line));
         } else if (line.is == conf_line::kind::directive && line.name != "exec") {
             includes.push_back(line.value);
         }
@@ -212,15 +214,29 @@ bool read_open_file(int fd, const std::string &path, const std::string &config_d
     return true;
 }
 
+// Whether opening failed because there is no plain file there to read: a
+// name missing, on the way or at the end, a directory, a FIFO, a device.
+bool no_file(const failure_cause &why)
+{
+    return why.error == ENOENT || why.error == ENOTDIR || why.error == EISDIR ||
+           (why.reason != nullptr && std::strcmp(why.reason, "not a regular file") == 0);
+}
+
+// The file is opened as the settings file is, by a walk that follows only
+// the links of this user or root and opens nothing but a plain file: these
+// files are the PBX's, whose account may write the directory, and a run by
+// root must neither follow a link of theirs nor open a device for them.
 bool read_names(const std::string &path, const std::string &config_dir, int depth, file_set &seen,
                 const names_found &found, failure_cause &cause)
 {
-    // Not blocking, so that a FIFO of that name cannot hold the run.
-    unique_fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file) {
-        if (errno == ENOENT || errno == ENOTDIR)
+    unique_fd file;
+    std::vector<walked_directory> through;
+    failure_cause why;
+    if (!open_for_reading(path, file, why, through)) {
+        if (no_file(why))
             return true;
-        return record_failure(cause, "open", path, errno);
+        cause = why;
+        return false;
     }
     return read_open_file(file.get(), path, config_dir, depth, seen, found, cause);
 }

@@ -25,11 +25,12 @@ class file_set
     std::vector<std::pair<dev_t, ino_t>> files_;
 };
 
-// Calls `found` with the name of each section of the file at `path` that is
-// no template, cut to the bytes the PBX keeps, and with the path of the file
-// that holds it: the file itself, or one it includes. A name repeated by the
-// section right after it is given once. The name is a view that lasts for
-// the call alone: the file is read a window at a time.
+// Calls `found` with the name of each section of the file at `path`, cut to
+// the bytes the PBX keeps, with the path of the file that holds it (the file
+// itself, or one it includes), and whether the section is a template, which
+// is no object of its own. A name repeated by the section right after it is
+// given once. The name is a view that lasts for the call alone: the file is
+// read a window at a time.
 //
 // "#include" and "#tryinclude" lines are followed as the PBX follows them: a
 // relative path from `config_dir`, wildcards and braces expanded, at most
@@ -41,5 +42,6 @@ class file_set
 // read.
 bool read_section_names(
     const std::string &path, const std::string &config_dir, file_set &seen,
-    const std::function<void(std::string_view name, const std::string &file)> &found,
+    const std::function<void(std::string_view name, const std::string &file, bool is_template)>
+        &found,
     failure_cause &cause);

@@ -100,7 +100,13 @@ std::string_view taken_names::compared(std::string_view name)
 bool taken_names::read_file(const std::string &path, bool is_peer_file)
 {
     files_.push_back({path, is_peer_file});
-    auto note = [this](std::string_view name, const std::string &found_in) {
+    auto note = [this](std::string_view name, const std::string &found_in, bool is_template) {
+        // A section the PBX would take for the WebRTC template, template
+        // or not, whatever its letter case.
+        if (same_word(name, "webrtc") && webrtc_holder_.empty())
+            webrtc_holder_ = found_in;
+        if (is_template)
+            return;
         std::uint32_t mark = mark_of_file(files_.size() - 1);
         // A file that an include led to is a source of its own. The file's
         // own names come first, then those of each file it includes.
@@ -134,7 +140,9 @@ bool taken_names::read_files(const std::string &config_dir, const std::string &o
 bool taken_names::read_current_peers(const std::string &own_file)
 {
     file_set just_this;
-    auto count = [this](std::string_view name, const std::string &) {
+    auto count = [this](std::string_view name, const std::string &, bool is_template) {
+        if (is_template)
+            return;
         std::string_view kept = form_ == peer_form::pjsip ? keep(name) : compared(name);
         auto next = static_cast<std::uint32_t>(current_peers_ + 1);
         if (current_.insert(kept, next) == next)

@@ -52,6 +52,12 @@ class taken_names
     std::size_t current_peers() const { return current_peers_; }
     std::size_t peers_removed() const { return current_peers_ - kept_peers_; }
 
+    // The file among those read that has a section named webrtc, in any
+    // letter case, template or not; empty when none has. The PBX would take
+    // the first such section for the template that mode 2's sections
+    // inherit from.
+    const std::string &webrtc_holder() const { return webrtc_holder_; }
+
     const std::string &failed_file() const { return failed_file_; }
     const failure_cause &cause() const { return cause_; }
 
@@ -83,6 +89,7 @@ class taken_names
     name_set current_; // the peers of the file being replaced, marked from 1
     std::size_t current_peers_ = 0;
     std::size_t kept_peers_ = 0;
+    std::string webrtc_holder_;
     std::string failed_file_;
     failure_cause cause_;
 };
