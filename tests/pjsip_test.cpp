@@ -108,6 +108,19 @@ const mode_case horncell_cases[] = {
                   "deny = !10.0.0.1,10.0.0.0/8,2001:db8::/32\npermit = 192.168.0.0/255.255.0.0\n"
                   "named_pickup_group = a, ,b\n"),
      no_codecs},
+    {"a port tells the rows of one fixed host apart",
+     {"_exten", "_host", "_port"},
+     {{"7101", "10.0.0.9", "5061"}, {"7102", "10.0.0.9", "5062"}, {"7103", "2001:db8::7", "5060"}},
+     "[7101]\ntype = endpoint\naors = 7101\ndisallow = all\n[7101]\ntype = aor\n"
+     "contact = sip:7101@10.0.0.9:5061\n[7101]\ntype = identify\nendpoint = 7101\n"
+     "match = 10.0.0.9:5061\n"
+     "[7102]\ntype = endpoint\naors = 7102\ndisallow = all\n[7102]\ntype = aor\n"
+     "contact = sip:7102@10.0.0.9:5062\n[7102]\ntype = identify\nendpoint = 7102\n"
+     "match = 10.0.0.9:5062\n"
+     "[7103]\ntype = endpoint\naors = 7103\ndisallow = all\n[7103]\ntype = aor\n"
+     "contact = sip:7103@[2001:db8::7]:5060\n[7103]\ntype = identify\nendpoint = 7103\n"
+     "match = [2001:db8::7]:5060\n",
+     no_codecs + no_codecs + no_codecs},
     {"empty values write nothing; codec traces as in chan_sip",
      {"_exten", "_context", "_secret", "_callerid", "_alaw", "outbound_cid", "_transport"},
      {{"6001", "", "pw", null, "1", "x", "udp"}},

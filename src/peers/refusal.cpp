@@ -44,6 +44,10 @@ const advice advices[] = {
      "that file's mode first",
      nullptr},
     {"the name of a section in", "give the row, or that section, another name", nullptr},
+    {"the host of an earlier row",
+     "PJSIP tells fixed hosts apart by address alone: give each a port of its own in a port "
+     "column, or one host to one row",
+     nullptr},
 };
 
 const char *fix_for(const refusal &refused)

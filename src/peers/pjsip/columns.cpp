@@ -53,11 +53,20 @@ bool ignore(const pjsip_column &, const column_plan &, std::string_view, pjsip_r
     return true;
 }
 
-bool host(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+bool host(const pjsip_column &, const column_plan &col, std::string_view value, pjsip_row &row)
 {
     row.host = value;
+    row.host_column = col.name;
     row.host_is = read_host(value);
     return row.host_is != host_kind::refused;
+}
+
+// A fixed host's port: the contact names it, and identify matches only
+// requests from it, so that two rows of one host and other ports stay two.
+bool port(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
+{
+    row.port = value;
+    return is_port(value);
 }
 
 bool secret(const pjsip_column &, const column_plan &, std::string_view value, pjsip_row &row)
@@ -202,10 +211,11 @@ const char readable_file[] = "the absolute path of a file that this run can read
 const pjsip_column pjsip_columns[] = {
     {"type", ignore, {}, any_text}, // every row gets all its sections whatever its type
     {"host", host, {}, "dynamic, or one IPv4 or IPv6 address or host name"},
+    {"port", port, {}, "a port number from 1 to 65535"},
     {"secret", secret, {}, any_text},
     {"md5secret", md5secret, {}, "32 hexadecimal digits"},
     {"context", copy, "context", any_text},
-    {"callerid", copy, "callerid", any_text},
+    {"callerid", copy, "callerid", "a name and a number of at most 79 bytes each", keeps_callerid},
     {"language", copy, "language", any_text},
     {"accountcode", copy, "accountcode", any_text},
     {"mailbox", copy, "mailboxes", any_text},
@@ -256,7 +266,7 @@ const pjsip_column pjsip_columns[] = {
 
 void pjsip_row::clear()
 {
-    name = secret = host = untaken = {};
+    name = secret = host = port = host_column = untaken = {};
     untaken_as = nullptr;
     lines.clear();
     md5secret.clear();

@@ -31,6 +31,8 @@ struct pjsip_row {
     std::string md5secret; // in lower case, as the PBX compares it
     std::string_view host;
     host_kind host_is = host_kind::dynamic;
+    std::string_view port;                    // of a fixed host; empty: any
+    std::string_view host_column;             // the column that gave the host
     bool qualifies = false;                   // the aor checks that the phone is there
     bool dtls = false;                        // dtlsenable is true
     bool sdes = false;                        // encryption is true

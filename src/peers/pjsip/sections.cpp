@@ -63,9 +63,26 @@ refusal gather(const std::vector<column_plan> &plan, row_view cells, const varia
     return {};
 }
 
+// Whether an earlier row has the row's fixed host and a port that overlaps
+// its own: the PBX would take every request from there for the earlier
+// row's, which is identified first, and the later phone could not
+// authenticate. Otherwise the host is the row's now.
+bool takes_a_host_of_an_earlier_row(const pjsip_row &row, pjsip_plan &pjsip)
+{
+    if (!fixed_host(row))
+        return false;
+    unsigned port = row.port.empty() ? 0 : static_cast<unsigned>(std::stoul(std::string(row.port)));
+    std::vector<unsigned> &ports = pjsip.hosts[host_identity(row.host, row.host_is)];
+    for (unsigned had : ports)
+        if (had == 0 || port == 0 || had == port)
+            return true;
+    ports.push_back(port);
+    return false;
+}
+
 // What the PBX would reject, or read otherwise, although every text is safe.
 refusal check(const pjsip_row &row, const std::vector<column_plan> &plan, const row_naming &naming,
-              std::uint32_t number)
+              pjsip_plan &pjsip, std::uint32_t number)
 {
     std::string_view column =
         naming.column == no_column ? naming.keyword : plan[naming.column].name;
@@ -77,6 +94,8 @@ refusal check(const pjsip_row &row, const std::vector<column_plan> &plan, const 
     }
     if (const char *hazard = name_hazard(peer_form::pjsip, row.name))
         return {hazard, column};
+    if (takes_a_host_of_an_earlier_row(row, pjsip))
+        return {"the host of an earlier row", row.host_column};
     taken_names::holder had = naming.taken.take(row.name, number);
     return {had.hazard, column, had.file};
 }
@@ -84,6 +103,21 @@ refusal check(const pjsip_row &row, const std::vector<column_plan> &plan, const 
 // The sections write most lines whole: their text is fixed, or it is the
 // row's name or host, which the checks above leave without a ';' to escape.
 // A run writes some 25 lines a row, so every call saved counts.
+
+// The fixed host, with its port when it has one. A URI takes an IPv6
+// address in brackets, or its colons would read as a port; so does match,
+// where a port follows it.
+void put_address(output_file &out, const pjsip_row &row, bool in_uri)
+{
+    bool brackets = row.host_is == host_kind::ipv6 && (in_uri || !row.port.empty());
+    out.put(brackets ? "[" : "");
+    out.put(row.host);
+    out.put(brackets ? "]" : "");
+    if (!row.port.empty()) {
+        out.put(":");
+        out.put(row.port);
+    }
+}
 
 void write_endpoint(output_file &out, const pjsip_row &row, std::string_view allowed,
                     const variant &v)
@@ -133,14 +167,11 @@ void write_aor(output_file &out, const pjsip_row &row, const variant &v)
     put_header(out, row.name, "]\n");
     out.put("type = aor\n");
     if (fixed_host(row)) {
-        // A URI takes an IPv6 address in brackets, or its colons would read
-        // as a port.
-        bool ipv6 = row.host_is == host_kind::ipv6;
         out.put("contact = sip:");
         out.put(row.name);
-        out.put(ipv6 ? "@[" : "@");
-        out.put(row.host);
-        out.put(ipv6 ? "]\n" : "\n");
+        out.put("@");
+        put_address(out, row, true);
+        out.put("\n");
     } else {
         out.put("max_contacts = 1\nremove_existing = yes\n");
     }
@@ -157,7 +188,7 @@ void write_identify(output_file &out, const pjsip_row &row, const variant &v)
     out.put("type = identify\nendpoint = ");
     out.put(row.name);
     out.put("\nmatch = ");
-    out.put(row.host);
+    put_address(out, row, false);
     out.put("\n");
     out.put(v.section_end);
 }
@@ -193,7 +224,7 @@ refusal write_pjsip_row(output_file &out, const std::vector<column_plan> &plan, 
     row.clear();
     refusal refused = gather(plan, cells, v, pjsip, naming);
     if (refused.hazard == nullptr)
-        refused = check(row, plan, naming, number);
+        refused = check(row, plan, naming, pjsip, number);
     if (refused.hazard != nullptr)
         return refused;
     if (row.media_line != pjsip_row::no_line)

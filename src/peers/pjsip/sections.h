@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "peers/names.h"
@@ -25,6 +27,9 @@ struct pjsip_plan {
     std::vector<key_check> value_lines;   // the key of the line that carries a value; empty: none
     std::size_t media_column = no_column; // where the media_encryption line goes
     pjsip_row row;                        // the row being written
+    // The fixed hosts of the rows written, as the PBX tells them apart, each
+    // with the ports given for it (0: any port).
+    std::unordered_map<std::string, std::vector<unsigned>> hosts;
 };
 
 // Finds each setting column's translation once, and prints a note for each

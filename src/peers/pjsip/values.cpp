@@ -50,6 +50,14 @@ std::string zero_terminated(std::string_view text)
     return std::string(text);
 }
 
+// An IPv4 address in IPv6 form (::ffff:a.b.c.d, or ::ffff:a00:1): the PBX
+// reads it as the IPv4 address, with a mask of IPv4's length and a contact
+// it does not write so.
+bool is_ipv4_in_ipv6(const in6_addr &address)
+{
+    return IN6_IS_ADDR_V4MAPPED(&address);
+}
+
 // Letters, digits, '-' and '.', in labels that are not empty; and not a
 // number that the resolver would read as an address ("10.1", "0x7f",
 // "2130706433" are all IPv4 addresses to it).
@@ -57,6 +65,11 @@ bool is_host_name(std::string_view host)
 {
     if (!all_in(host, host_name_bytes) || host.front() == '.' || host.back() == '.' ||
         host.find("..") != std::string_view::npos)
+        return false;
+    // A top label of digits alone names no host: "10.0.0.09" is an address
+    // the parser of addresses refuses, which the resolver would then look up.
+    std::string_view top = host.substr(host.rfind('.') + 1);
+    if (top.find_first_not_of("0123456789") == std::string_view::npos)
         return false;
     in_addr address;
     return inet_aton(zero_terminated(host).c_str(), &address) == 0;
@@ -123,9 +136,63 @@ host_kind read_host(std::string_view host)
     unsigned char address[16];
     if (inet_pton(AF_INET, text.c_str(), address) == 1)
         return host_kind::ipv4;
-    if (inet_pton(AF_INET6, text.c_str(), address) == 1)
-        return host_kind::ipv6;
+    in6_addr ipv6;
+    if (inet_pton(AF_INET6, text.c_str(), &ipv6) == 1)
+        return is_ipv4_in_ipv6(ipv6) ? host_kind::refused : host_kind::ipv6;
     return is_host_name(host) ? host_kind::name : host_kind::refused;
+}
+
+namespace
+{
+
+// The bytes of a caller id's name or number the PBX keeps.
+constexpr std::size_t kept_callerid_part = 79;
+
+// `text` less its blanks at both ends, then one pair of quotes around it.
+std::string_view unquoted(std::string_view text)
+{
+    text = strip_blanks(text);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+} // namespace
+
+// As ast_callerid_split() does: the number lies between the last '<' and
+// the last '>' after it, the name before it. Unescaping the name and
+// shrinking the number only shorten them, so their lengths before are
+// bounds that hold.
+bool keeps_callerid(std::string_view value)
+{
+    std::string_view text = unquoted(value);
+    std::size_t open = text.rfind('<');
+    if (open == std::string_view::npos)
+        return unquoted(text).size() <= kept_callerid_part;
+    std::string_view number = text.substr(open + 1);
+    number = number.substr(0, number.rfind('>'));
+    return number.size() <= kept_callerid_part &&
+           unquoted(text.substr(0, open)).size() <= kept_callerid_part;
+}
+
+bool is_port(std::string_view value)
+{
+    if (!is_number(value) || value.size() > 5 || value.front() == '0')
+        return false;
+    return std::stoul(std::string(value)) <= 65535;
+}
+
+std::string host_identity(std::string_view host, host_kind kind)
+{
+    unsigned char address[16];
+    std::string text = zero_terminated(host);
+    if (kind == host_kind::ipv4 && inet_pton(AF_INET, text.c_str(), address) == 1)
+        return std::string(reinterpret_cast<char *>(address), 4);
+    if (kind == host_kind::ipv6 && inet_pton(AF_INET6, text.c_str(), address) == 1)
+        return std::string(reinterpret_cast<char *>(address), 16);
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 bool is_md5_digest(std::string_view value)
@@ -209,11 +276,10 @@ bool is_ipv6(std::string_view text)
 {
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
         text = text.substr(1, text.size() - 2);
-    unsigned char address[16];
-    // An IPv4 address written in IPv6 form is read as IPv4, whose masks
-    // are shorter.
+    in6_addr address;
     return text.find('.') == std::string_view::npos &&
-           inet_pton(AF_INET6, zero_terminated(text).c_str(), address) == 1;
+           inet_pton(AF_INET6, zero_terminated(text).c_str(), &address) == 1 &&
+           !is_ipv4_in_ipv6(address);
 }
 
 bool is_acl_item(std::string_view item)

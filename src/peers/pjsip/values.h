@@ -44,6 +44,17 @@ enum class host_kind {
 };
 host_kind read_host(std::string_view host);
 
+// callerid: the PBX splits it into a name and a number ("NAME" <NUMBER>,
+// or either alone) and keeps 79 bytes of each; true when neither is longer.
+bool keeps_callerid(std::string_view value);
+
+// A port number from 1 to 65535, in decimal digits without a leading zero.
+bool is_port(std::string_view value);
+
+// The host as the PBX tells hosts apart: the bytes of an address, or a
+// host name in lower case.
+std::string host_identity(std::string_view host, host_kind kind);
+
 // An md5 credential: 32 hexadecimal digits.
 bool is_md5_digest(std::string_view value);
 
