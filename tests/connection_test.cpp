@@ -287,3 +287,65 @@ TEST_F(ProgramTest, ALoneHostIsTakenAsItStands)
 }
 
 } // namespace
+
+namespace
+{
+
+// One packet of the client protocol: three bytes of length, a sequence
+// number, the payload.
+std::string packet(unsigned char sequence, const std::string &payload)
+{
+    std::string p(4, '\0');
+    for (int i = 0; i < 3; ++i)
+        p[i] = static_cast<char>(payload.size() >> (8 * i));
+    p[3] = static_cast<char>(sequence);
+    return p + payload;
+}
+
+// Answers at the server's address as a server would, then asks for the
+// password in clear; puts in `heard` all that the run then sent.
+void ask_for_the_password(int listener, std::string &heard)
+{
+    pollfd waiting = {listener, POLLIN, 0};
+    if (poll(&waiting, 1, 40000) != 1)
+        return;
+    int client = accept(listener, nullptr, nullptr);
+    const std::string scramble = "abcdefghijklmnopqrst";
+    std::string greeting =
+        std::string("\x0a") + "5.5.5-10.11.0-MariaDB" + '\0' + std::string("\x07\0\0\0", 4) +
+        scramble.substr(0, 8) + '\0' + std::string("\x8f\xa2\x2d\x02\x00\x0a\x00\x15", 8) +
+        std::string(10, '\0') + scramble.substr(8) + '\0' + "mysql_native_password" + '\0';
+    std::string sent = packet(0, greeting);
+    char buf[4096];
+    if (write(client, sent.data(), sent.size()) == static_cast<ssize_t>(sent.size()) &&
+        read(client, buf, sizeof buf) > 0) {
+        sent = packet(2, "\xfemysql_clear_password" + std::string(1, '\0') + scramble + '\0');
+        if (write(client, sent.data(), sent.size()) == static_cast<ssize_t>(sent.size())) {
+            pollfd answer = {client, POLLIN, 0};
+            for (ssize_t n; poll(&answer, 1, 5000) == 1 && (n = read(client, buf, sizeof buf)) > 0;)
+                heard.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    close(client);
+}
+
+// A server that asks for the password in clear gets nothing of it: only a
+// server whose certificate the run verified may have it so.
+TEST_F(ProgramTest, NoServerIsGivenThePasswordInClear)
+{
+    write_file(config_path("users_extension.conf"), previous);
+    write_settings("dbserverip = 127.0.0.7\ndbuser = " TEST_DB_USER
+                   "\ndbpasswd = the-secret-itself\ndbname = " TEST_DB_NAME "\n");
+    int listener = silent_listener("127.0.0.7");
+    std::string heard;
+    std::thread server(ask_for_the_password, listener, std::ref(heard));
+    run_result r = run_program({"0"});
+    server.join();
+    close(listener);
+    EXPECT_EQ(heard.find("the-secret-itself"), std::string::npos) << heard;
+    EXPECT_EQ(r.err.substr(0, 36), "Connection failed!\nConnection error ") << r.err;
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(config_path("users_extension.conf")), previous);
+}
+
+} // namespace

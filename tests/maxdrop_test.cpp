@@ -50,8 +50,8 @@ TEST_F(ProgramTest, MaxdropKeepsARunFromRemovingTooManyPeers)
                       ", more than maxdrop = " + c.maxdrop + " allows," + path +
                       " is left unchanged.\n");
         EXPECT_EQ(r.err, "peerloom: maxdrop " + path + ": " + removed +
-                             " of 5 peers would go; check the table, or raise maxdrop for one "
-                             "run\n");
+                             " of 5 peers would go; check the table, and if they are to go, "
+                             "raise maxdrop for one run\n");
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(read_file(path), before);
         EXPECT_FALSE(file_exists(log));

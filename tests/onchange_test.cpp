@@ -225,6 +225,25 @@ TEST_F(Onchange, AReloadThatDidNotHappenIsRunByTheNextRuns)
     }
 }
 
+// A reload still due is run by a later run that refuses a row, or whose
+// query fails: the file on disk is one a run wrote whole, and the PBX has
+// not read it yet.
+TEST_F(Onchange, AReloadStillDueIsRunByARefusedRunToo)
+{
+    const std::string file = config_path("users_horncell.conf");
+    set_command("exit 1");
+    EXPECT_EQ(run_program({"1"}).status, 255);
+    set_command(recording_command());
+    make_table("users_horncell", {"_exten", "_alaw"}, {{"80]1", "1"}});
+    run_result refused = run_program({"1"});
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(hook_log(), "1 " + file + " 0\n");
+    sql("DROP TABLE users_horncell");
+    EXPECT_EQ(run_program({"1"}).status, 255); // no table: nothing due any more
+    EXPECT_EQ(hook_log(), "1 " + file + " 0\n");
+    EXPECT_EQ(read_file(file), "[801]\ndisallow = all\nallow = alaw\n");
+}
+
 // The command has no terminal, so that one the run was started from cannot
 // stop it (as with `stty tostop` for a background job) while the run waits.
 TEST_F(Onchange, TheCommandHasNoTerminal)

@@ -55,6 +55,20 @@ void secure(tls_mode tls, const char *ca_file)
         mysql_options(&conn, MYSQL_OPT_SSL_CA, ca_file);
 }
 
+// Whoever answers at a server's address, a spoofed or a hijacked one, may
+// ask for the password in clear (mysql_clear_password, dialog); it is given
+// so only to a server whose certificate was verified. Nor may a server have
+// the run send it a file (LOAD DATA LOCAL), which the run never needs.
+void guard_password(tls_mode tls)
+{
+    if (tls != tls_mode::verify)
+        mysql_optionsv(&conn, MARIADB_OPT_RESTRICTED_AUTH,
+                       "mysql_native_password,client_ed25519,caching_sha2_password,"
+                       "sha256_password,auth_gssapi_client,parsec");
+    unsigned never = 0;
+    mysql_options(&conn, MYSQL_OPT_LOCAL_INFILE, &never);
+}
+
 void report_failure(unsigned error, const char *reason)
 {
     complain("Connection failed!\n");
@@ -129,6 +143,7 @@ bool connect_host(const std::string &host, const char *user, const char *passwor
     mysql_init(&conn);
     bound_waits();
     secure(tls, ca_file);
+    guard_password(tls);
     if (mysql_real_connect(&conn, host.c_str(), user, password, database, 3306, nullptr, 0) ==
         nullptr) {
         why = {mysql_errno(&conn), mysql_error(&conn)};

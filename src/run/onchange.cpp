@@ -75,9 +75,13 @@ bool spawn(const std::string &command, const std::string &file, char mode, const
     return error == 0;
 }
 
+// What wait_for() returns for a command it did not see end.
+constexpr int timed_out = -1; // its process group was killed after the wait
+constexpr int lost = -2;      // the system knows of no such child any more
+
 // Waits for the command, with those signals held, until it ends or the
-// time-out comes; returns its wait status, or -1 after the time-out, when
-// its process group is killed. A signal that would end the run is passed on
+// time-out comes; returns its wait status, or timed_out, when its process
+// group is killed, or lost. A signal that would end the run is passed on
 // to the command's group, and `ending` says which: the run dies of it once
 // the command is gone, within the same time.
 int wait_for(pid_t pid, const sigset_t &held, int wait_seconds, int &ending)
@@ -95,8 +99,8 @@ int wait_for(pid_t pid, const sigset_t &held, int wait_seconds, int &ending)
                 kill(-pid, SIGKILL);
             return status;
         }
-        if (done < 0) // no command to wait for any more: nothing to report
-            return 0;
+        if (done < 0) // not known to have ended well, so not taken for done
+            return lost;
         timespec now, left;
         clock_gettime(CLOCK_MONOTONIC, &now);
         left.tv_sec = deadline.tv_sec - now.tv_sec;
@@ -108,7 +112,7 @@ int wait_for(pid_t pid, const sigset_t &held, int wait_seconds, int &ending)
         if (left.tv_sec < 0) {
             kill(-pid, SIGKILL);
             waitpid(pid, nullptr, 0);
-            return -1;
+            return timed_out;
         }
         int sig = sigtimedwait(&held, nullptr, &left);
         if (sig > 0 && sig != SIGCHLD) {
@@ -120,8 +124,10 @@ int wait_for(pid_t pid, const sigset_t &held, int wait_seconds, int &ending)
 
 std::string reason_of(int status, int wait_seconds)
 {
-    if (status == -1)
+    if (status == timed_out)
         return "still running after " + std::to_string(wait_seconds) + " s; killed";
+    if (status == lost)
+        return "lost track of it, so it is taken to have failed";
     if (WIFSIGNALED(status))
         return "killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
                strsignal(WTERMSIG(status)) + ")";
@@ -159,7 +165,7 @@ bool run_onchange(const std::string &command, const std::string &file, char mode
         report_cause({"onchange", command, error});
         return false;
     }
-    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return true;
     std::string reason = reason_of(status, wait_seconds);
     report_cause({"onchange", command, 0, reason.c_str()});
