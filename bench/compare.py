@@ -92,6 +92,9 @@ def write_settings(config_dir, db, extra):
 
 
 def main():
+    # The files are written as a site would keep them, not open to everyone:
+    # a file of secrets that everyone may read draws a warning.
+    os.umask(0o027)
     args = sys.argv[1:]
     split = args.index("--")
     peerloom, floor, config_dir, *db = args[:split]
