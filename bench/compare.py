@@ -14,8 +14,8 @@ the machine hit them alike:
 - the floor: connect, query and store the result, then write the bytes of
   peerloom's file to a new file, sync it, rename it and sync the directory,
   the least a safe replacement can cost;
-- the floor of an unchanged run: the same query, then reading the file whole,
-  the least a run that must find the file unchanged can cost.
+- the floor plus reading the file: the floor, which also reads peerloom's
+  file whole first, the limit of a run that must find the file unchanged.
 Each run's wall time is taken around the child with a monotonic clock, and
 its peak resident memory is the one wait4 reports for that child alone.
 """
@@ -30,7 +30,9 @@ MODES = [
     ("2", "users_webrtc"),
 ]
 FORMS = [("chan_sip", ""), ("pjsip", "driver = pjsip\n")]
-RUNS = 5
+# Rounds timed after the warm-up; more give steadier medians on a machine
+# whose disk syncs at uneven speed.
+RUNS = int(os.environ.get("PEERLOOM_BENCH_RUNS", "5"))
 
 
 def run(argv, stdout_path):
@@ -65,7 +67,8 @@ def compare(programs, config_dir, mode, table):
         "client": programs["client"] + ["--batch", "-e", query],
         "floor": [programs["floor"], *programs["db"], query, conf,
                   os.path.join(config_dir, f"{table}.floor.conf")],
-        "read": [programs["floor"], *programs["db"], query, conf, conf, "read"],
+        "read": [programs["floor"], *programs["db"], query, conf,
+                 os.path.join(config_dir, f"{table}.floor.conf"), "read"],
     }
     outputs = {"client": os.path.join(config_dir, f"{table}.client.tsv")}
     run(argv["replaced"], os.devnull)  # the file the first round changes

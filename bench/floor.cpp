@@ -1,9 +1,10 @@
 // The least a safe replacement of a peer file can cost: connect, run the
 // query and store its whole result, then write the given bytes to a new
 // file beside the target, sync it, rename it over the target and sync the
-// directory. With "read" after the target, the least a run that finds the
-// file unchanged can cost: the same query, then reading the target whole.
-// bench/run times peerloom against both.
+// directory. With "read" after the target it also reads the content's file
+// whole first, as a run that compares its new bytes with the old file's
+// must: the limit of a run that finds its file unchanged. bench/run times
+// peerloom against both.
 //
 // Usage: floor HOST USER PASSWORD DATABASE QUERY CONTENT TARGET [read]
 // CONTENT is the file whose bytes are written (peerloom's own output).
@@ -102,9 +103,8 @@ int main(int argc, char *argv[])
     MYSQL *conn = mysql_init(nullptr);
     MYSQL_RES *result = query(conn, argv + 1, argv[5]);
     if (reads)
-        read_whole(argv[7]);
-    else
-        replace(argv[7], content);
+        read_whole(argv[6]);
+    replace(argv[7], content);
     mysql_free_result(result);
     mysql_close(conn);
     return 0;

@@ -1,8 +1,9 @@
 // Arbitrary column names and rows, of arbitrary bytes, through each mode's
-// column plan and the row writer of either form, without a database. A row
-// is either refused or written; the file of the rows written is then read
-// back as the PBX reads it, and must give the sections, keys and values the
-// table means, worked out here from the table alone.
+// column plan and the row writer of either form, without a database. The
+// rows are written up to the first one refused, as a run writes them; the
+// file of the rows written is then read back as the PBX reads it, and must
+// give the sections, keys and values the table means, worked out here from
+// the table alone.
 
 #include <cstddef>
 #include <cstdint>
@@ -71,12 +72,13 @@ std::vector<section> read_back(const std::string &path)
             if (line.is == conf_line::kind::header) {
                 in_template = is_template(line);
                 if (!in_template)
-                    sections.push_back({line.name, line.value, {}});
+                    sections.push_back({std::string(line.name), std::string(line.value), {}});
             } else if (line.is == conf_line::kind::setting) {
                 if (!in_template && (sections.empty() || line.appends || line.object))
                     std::abort(); // a line outside any row's section
                 if (!in_template)
-                    sections.back().lines.push_back({line.name, line.value});
+                    sections.back().lines.push_back(
+                        {std::string(line.name), std::string(line.value)});
             } else if (line.is != conf_line::kind::nothing) {
                 std::abort(); // a directive, or a file the PBX would give up
             }
@@ -230,14 +232,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     out.put(form == peer_form::pjsip ? mode.pjsip_preamble : mode.preamble);
     std::vector<std::uint32_t> written;
+    bool half_written = false;
     for (std::uint32_t number = 1; number <= rows.size(); ++number) {
         row_view cells{rows[number - 1].values.data(), rows[number - 1].lengths.data()};
         refusal refused =
             form == peer_form::sip
                 ? write_sip_row(out, plan, cells, mode.shape, naming, number)
                 : write_pjsip_row(out, plan, cells, mode.shape, pjsip, naming, number);
-        if (refused.hazard == nullptr)
-            written.push_back(number);
+        // A run ends at its first refusal, as the file would be kept; a
+        // chan_sip row may have written some of its section.
+        if (refused.hazard != nullptr) {
+            half_written = form == peer_form::sip;
+            break;
+        }
+        written.push_back(number);
     }
     if (out.commit() == file_outcome::failed)
         std::abort();
@@ -261,7 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             at += check_pjsip_sections(read, at, plan, cells, naming.column);
         }
     }
-    if (at != read.size())
+    if (at + half_written < read.size())
         std::abort(); // a section no row wrote
     return 0;
 }

@@ -22,23 +22,20 @@ std::vector<std::string> readings(const std::string &text)
         std::size_t end = text.find('\n', at);
         end = end == std::string::npos ? text.size() : end + 1;
         reader.read(std::string_view(text).substr(at, end - at), [&](const conf_line &line) {
+            const std::string name(line.name), value(line.value);
+            const char *op = line.appends ? " += " : line.object ? " => " : " = ";
             switch (line.is) {
             case kind::nothing:
                 seen.push_back("-");
                 break;
             case kind::header:
-                seen.push_back("H " + line.name +
-                               (line.has_options ? " (" + line.value + ")" : ""));
+                seen.push_back("H " + name + (line.has_options ? " (" + value + ")" : ""));
                 break;
             case kind::directive:
-                seen.push_back("D " + line.name + " " + line.value);
+                seen.push_back("D " + name + " " + value);
                 break;
             case kind::setting:
-                seen.push_back("S " + line.name +
-                               (line.appends  ? " += "
-                                : line.object ? " => "
-                                              : " = ") +
-                               line.value);
+                seen.push_back("S " + name + op + value);
                 break;
             case kind::fatal:
                 seen.push_back("F");

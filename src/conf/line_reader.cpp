@@ -61,8 +61,9 @@ conf_line directive(std::string_view text)
     std::string_view argument =
         end < text.size() ? strip_blanks(text.substr(end + 1)) : std::string_view();
     conf_line line;
-    for (const char *known : {"include", "tryinclude", "exec"})
-        if (word.size() == std::strlen(known) && strncasecmp(word.data(), known, word.size()) == 0)
+    using namespace std::string_view_literals;
+    for (std::string_view known : {"include"sv, "tryinclude"sv, "exec"sv})
+        if (word.size() == known.size() && strncasecmp(word.data(), known.data(), word.size()) == 0)
             line.name = known;
     if (line.name.empty() || argument.empty())
         return line;

@@ -26,7 +26,8 @@ constexpr std::size_t longest_conf_line = 8190;
 // The parser keeps the first 79 bytes of a section's name.
 constexpr std::size_t longest_section_name = 79;
 
-// What one line is to the parser.
+// What one line is to the parser. Its texts are views of the line read, or
+// of the reader's copy of it: they last until the reader reads again.
 struct conf_line {
     enum class kind {
         nothing,   // blank, all comment, too long, or dropped with a warning
@@ -38,10 +39,10 @@ struct conf_line {
     kind is = kind::nothing;
     // A header: the section's name, cut to the bytes kept. A directive: its
     // word, in lower case. A setting: its key.
-    std::string name;
+    std::string_view name;
     // A header: what its parentheses hold. A directive: its argument, less
     // the quotes or angle brackets around it. A setting: its value.
-    std::string value;
+    std::string_view value;
     bool has_options = false; // a header with "(...)" right after its "]"
     bool appends = false;     // "key += value": adds to the key's earlier value
     bool object = false;      // "key => value"

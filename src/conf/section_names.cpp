@@ -49,7 +49,7 @@ struct file_scan {
             last = line.name;
             found(last, path, is_template(line));
         } else if (line.is == conf_line::kind::directive && line.name != "exec") {
-            includes.push_back(line.value);
+            includes.emplace_back(line.value);
         }
     }
 

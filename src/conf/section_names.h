@@ -40,8 +40,7 @@ class file_set
 // path that leads to no regular file holds no names. Returns false, with the
 // file and the failing call in `cause`, when a file exists but cannot be
 // read.
-bool read_section_names(
-    const std::string &path, const std::string &config_dir, file_set &seen,
-    const std::function<void(std::string_view name, const std::string &file, bool is_template)>
-        &found,
-    failure_cause &cause);
+bool read_section_names(const std::string &path, const std::string &config_dir, file_set &seen,
+                        const std::function<void(std::string_view name, const std::string &file,
+                                                 bool is_template)> &found,
+                        failure_cause &cause);

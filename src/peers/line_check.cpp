@@ -119,18 +119,18 @@ const char *too_long(std::size_t line_size)
     return line_size > longest_conf_line ? "a line too long for the PBX" : nullptr;
 }
 
-// What the parser reads of `line`: the one thing it makes of it, or
-// nothing when it makes more than one, or leaves a block comment open.
-conf_line read_back(const std::string &line)
+// Whether the parser makes one thing of `line`, which leaves no block
+// comment open, and `meant` says that thing is what the line is to say.
+template <typename F> bool reads_back_as(const std::string &line, F &&meant)
 {
     conf_reader reader;
-    conf_line read;
     int parts = 0;
-    reader.read(line, [&](conf_line found) {
+    bool as_meant = false;
+    reader.read(line, [&](const conf_line &found) {
         if (found.is != conf_line::kind::nothing && parts++ == 0)
-            read = std::move(found);
+            as_meant = meant(found);
     });
-    return parts == 1 && !reader.in_comment() ? read : conf_line();
+    return parts == 1 && as_meant && !reader.in_comment();
 }
 
 // Whether the setting line comes back with the key and the value it is
@@ -140,11 +140,12 @@ bool reads_back(std::string_view key, std::string_view value, std::string_view s
     std::string line;
     text_sink sink{line};
     put_setting(sink, key, value, suffix);
-    conf_line read = read_back(line);
     std::string meant(exact ? value : strip_blanks(value));
     meant += suffix;
-    return read.is == conf_line::kind::setting && !read.appends && !read.object &&
-           read.name == key && read.value == meant;
+    return reads_back_as(line, [&](const conf_line &read) {
+        return read.is == conf_line::kind::setting && !read.appends && !read.object &&
+               read.name == key && read.value == meant;
+    });
 }
 
 bool header_reads_back(std::string_view name, std::string_view end)
@@ -152,14 +153,15 @@ bool header_reads_back(std::string_view name, std::string_view end)
     std::string line;
     text_sink sink{line};
     put_header(sink, name, end);
-    conf_line read = read_back(line);
     std::string_view options = end.substr(1, end.size() - 2); // between "]" and the line feed
     bool has_options = !options.empty();
     if (has_options)
         options = options.substr(1, options.size() - 2); // less the parentheses
-    return read.is == conf_line::kind::header &&
-           read.name == name.substr(0, longest_section_name) && read.has_options == has_options &&
-           read.value == options;
+    return reads_back_as(line, [&](const conf_line &read) {
+        return read.is == conf_line::kind::header &&
+               read.name == name.substr(0, longest_section_name) &&
+               read.has_options == has_options && read.value == options;
+    });
 }
 
 // The PBX finds the template a section inherits from by its name, in any

@@ -3,13 +3,26 @@
 namespace
 {
 
+std::uint32_t tag_of(std::uint64_t hash)
+{
+    return static_cast<std::uint32_t>(hash >> 32);
+}
+
+unsigned char folded(char c, bool any_case)
+{
+    auto byte = static_cast<unsigned char>(c);
+    return any_case && byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte | 0x20) : byte;
+}
+
+} // namespace
+
 // FNV-1a, finished with a multiply and shifts so that both halves are well
 // mixed: names are short, and this needs no set-up per call.
-std::uint64_t hash_of(std::string_view name)
+std::uint64_t name_set::hash_of(std::string_view name) const
 {
     std::uint64_t h = 14695981039346656037ull;
     for (char c : name) {
-        h ^= static_cast<unsigned char>(c);
+        h ^= folded(c, any_case_);
         h *= 1099511628211ull;
     }
     h ^= h >> 33;
@@ -17,12 +30,15 @@ std::uint64_t hash_of(std::string_view name)
     return h ^ (h >> 33);
 }
 
-std::uint32_t tag_of(std::uint64_t hash)
+bool name_set::same(std::string_view a, std::string_view b) const
 {
-    return static_cast<std::uint32_t>(hash >> 32);
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (folded(a[i], any_case_) != folded(b[i], any_case_))
+            return false;
+    return true;
 }
-
-} // namespace
 
 // The slot that holds `name`, or the free slot where it would go.
 std::size_t name_set::slot_of(std::string_view name, std::uint64_t hash) const
@@ -34,14 +50,14 @@ std::size_t name_set::slot_of(std::string_view name, std::uint64_t hash) const
         if (s.name == 0)
             return i;
         const named &n = names_[s.name - 1];
-        if (s.tag == tag && std::string_view(n.data, n.size) == name)
+        if (s.tag == tag && same(std::string_view(n.data, n.size), name))
             return i;
     }
 }
 
-void name_set::grow()
+void name_set::grow(std::size_t slots)
 {
-    std::vector<slot> old(slots_.size() * 2);
+    std::vector<slot> old(slots);
     old.swap(slots_);
     for (const slot &s : old) {
         if (s.name != 0) {
@@ -52,10 +68,20 @@ void name_set::grow()
     }
 }
 
+void name_set::reserve(std::size_t more)
+{
+    std::size_t wanted = names_.size() + more, slots = slots_.size();
+    while (4 * wanted > 3 * slots)
+        slots *= 2;
+    if (slots != slots_.size())
+        grow(slots);
+    names_.reserve(wanted);
+}
+
 std::uint32_t name_set::insert(std::string_view name, std::uint32_t where)
 {
     if (4 * (names_.size() + 1) > 3 * slots_.size())
-        grow();
+        grow(slots_.size() * 2);
     std::uint64_t hash = hash_of(name);
     slot &s = slots_[slot_of(name, hash)];
     if (s.name == 0) {

@@ -14,9 +14,17 @@
 class name_set
 {
   public:
+    // A set that tells names apart byte for byte, or, with `any_case`,
+    // ignoring the letter case of ASCII letters.
+    explicit name_set(bool any_case = false) : any_case_(any_case) {}
+
     // Adds `name`, met first at `where`, unless the set has it; returns
     // where it was met first.
     std::uint32_t insert(std::string_view name, std::uint32_t where);
+
+    // Makes room for `more` names beyond those it holds, at once rather than
+    // by doubling as they come.
+    void reserve(std::size_t more);
 
   private:
     struct slot {
@@ -29,9 +37,12 @@ class name_set
         std::uint32_t where;
     };
 
+    std::uint64_t hash_of(std::string_view name) const;
+    bool same(std::string_view a, std::string_view b) const;
     std::size_t slot_of(std::string_view name, std::uint64_t hash) const;
-    void grow();
+    void grow(std::size_t slots);
 
     std::vector<slot> slots_ = std::vector<slot>(64); // a power of two, at most 3/4 used
     std::vector<named> names_;                        // in the order they were added
+    bool any_case_;
 };

@@ -19,11 +19,6 @@ std::uint32_t mark_of_file(std::size_t file)
     return static_cast<std::uint32_t>(0xffffffffu - file);
 }
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // The user part of a SIP URI carries letters, digits, the unreserved marks
 // and the user-unreserved ones unescaped (RFC 3261, 25.1). Of those the PBX
 // splits references on ',' and cuts lines at ';', so neither may stand in a
@@ -85,16 +80,12 @@ std::string_view taken_names::keep(std::string_view name)
     return {copy, name.size()};
 }
 
-// The name as the form's PBX tells it from others: for chan_sip a copy of
-// its first 79 bytes in lower case, for PJSIP the name itself.
-std::string_view taken_names::compared(std::string_view name)
+// The name as the form's PBX tells it from others: for chan_sip its first
+// 79 bytes, which the sets compare in any letter case; for PJSIP the name
+// itself.
+std::string_view taken_names::compared(std::string_view name) const
 {
-    if (form_ == peer_form::pjsip)
-        return name;
-    std::string_view copy = keep(name.substr(0, longest_section_name));
-    char *text = const_cast<char *>(copy.data());
-    std::transform(text, text + copy.size(), text, lower);
-    return copy;
+    return form_ == peer_form::pjsip ? name : name.substr(0, longest_section_name);
 }
 
 bool taken_names::read_file(const std::string &path, bool is_peer_file)
@@ -114,8 +105,7 @@ bool taken_names::read_file(const std::string &path, bool is_peer_file)
             files_.push_back({found_in, false});
             mark = mark_of_file(files_.size() - 1);
         }
-        std::string_view kept = form_ == peer_form::pjsip ? keep(name) : compared(name);
-        names_.insert(kept, mark);
+        names_.insert(keep(compared(name)), mark);
     };
     if (read_section_names(path, config_dir_, seen_, note, cause_))
         return true;
@@ -131,6 +121,12 @@ bool taken_names::read_files(const std::string &config_dir, const std::string &o
     struct stat st;
     if (stat(own_file.c_str(), &st) == 0)
         seen_.add(st.st_dev, st.st_ino);
+    // A peer file's rows take some two hundred bytes or more each.
+    std::size_t bytes = 0;
+    for (const std::string &path : peer_files)
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            bytes += static_cast<std::size_t>(st.st_size);
+    names_.reserve(bytes / 128);
     for (const std::string &path : peer_files)
         if (!read_file(path, true))
             return false;
@@ -143,7 +139,7 @@ bool taken_names::read_current_peers(const std::string &own_file)
     auto count = [this](std::string_view name, const std::string &, bool is_template) {
         if (is_template)
             return;
-        std::string_view kept = form_ == peer_form::pjsip ? keep(name) : compared(name);
+        std::string_view kept = keep(compared(name));
         auto next = static_cast<std::uint32_t>(current_peers_ + 1);
         if (current_.insert(kept, next) == next)
             ++current_peers_;

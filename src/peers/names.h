@@ -30,7 +30,10 @@ const char *name_hazard(peer_form form, std::string_view name);
 class taken_names
 {
   public:
-    explicit taken_names(peer_form form) : form_(form) {}
+    explicit taken_names(peer_form form)
+        : form_(form), names_(form == peer_form::sip), current_(form == peer_form::sip)
+    {
+    }
 
     // Reads the section names of the other peer files at `peer_files` and of
     // the file at `including` with those it includes, all in `config_dir`.
@@ -67,12 +70,12 @@ class taken_names
         std::string_view file;        // the file that has it, when that is why
     };
     // Takes `name` for row `row` (counted from 1). The name's text must
-    // outlive this in the PJSIP form, which does not copy it.
+    // outlive this: it is not copied.
     holder take(std::string_view name, std::uint32_t row);
 
   private:
     std::string_view keep(std::string_view name);
-    std::string_view compared(std::string_view name);
+    std::string_view compared(std::string_view name) const;
     bool read_file(const std::string &path, bool is_peer_file);
 
     peer_form form_;

@@ -15,8 +15,8 @@ class output_file;
 // second header column writes nothing, as in the PJSIP form.
 
 // Writes the section of row number `row` (from 1), named as `naming` says,
-// unless its name is taken. A refused row writes nothing: its lines are
-// checked in column order, and its name after them, before the first one
-// goes out.
+// unless its name is taken. Its lines are checked in column order, and its
+// name after them; on a refusal the section is left half written, and the
+// run ends without the file.
 refusal write_sip_row(output_file &out, const std::vector<column_plan> &plan, row_view cells,
                       const variant &v, const row_naming &naming, std::uint32_t row);
