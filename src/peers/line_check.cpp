@@ -198,20 +198,22 @@ const char *setting_hazard(const key_check &key, std::string_view value, std::st
                            bool exact)
 {
     scanned text = scan(value);
+    std::size_t line = key.key.size() + 3 + value.size() + text.semicolons + suffix.size();
+    bool blank_ends = blank_at_either_end(value);
+    // A plain line, as most are: nothing in it that the parser reads as
+    // anything but the bytes of the key and the value.
+    if (text.fault == text_fault::none && key.fault == text_fault::none &&
+        key.hazard == nullptr && text.semicolons == 0 && !blank_ends && line <= longest_conf_line)
+        return nullptr;
     if (const char *hazard = describe(std::max(key.fault, text.fault)))
         return hazard;
     if (key.hazard != nullptr)
         return key.hazard;
-    if (const char *hazard =
-            too_long(key.key.size() + 3 + value.size() + text.semicolons + suffix.size()))
+    if (const char *hazard = too_long(line))
         return hazard;
     exact = exact || !suffix.empty();
-    if (exact && blank_at_either_end(value))
+    if (exact && blank_ends)
         return "a blank at either end";
-    // The line is plain: nothing in it that the parser reads as anything
-    // but the bytes of the key and the value.
-    if (text.semicolons == 0 && !blank_at_either_end(value))
-        return nullptr;
     return reads_back(key.key, value, suffix, exact) ? nullptr : other_reading;
 }
 
