@@ -308,6 +308,11 @@ void report_row_count()
         std::printf("Recieved %lu rows\n", static_cast<unsigned long>(mysql_num_rows(res_exten)));
 }
 
+std::size_t row_count()
+{
+    return res_exten != nullptr ? static_cast<std::size_t>(mysql_num_rows(res_exten)) : 0;
+}
+
 unsigned column_count()
 {
     return mysql_num_fields(res_exten);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 
@@ -54,6 +55,9 @@ int store_result();
 
 // Prints how many rows the stored result holds.
 void report_row_count();
+
+// How many rows the stored result holds.
+std::size_t row_count();
 
 // Number of columns of the stored result.
 unsigned column_count();

@@ -73,6 +73,9 @@ class taken_names
     // outlive this: it is not copied.
     holder take(std::string_view name, std::uint32_t row);
 
+    // Makes room for `rows` rows to take their names.
+    void expect_rows(std::size_t rows) { names_.reserve(rows); }
+
   private:
     std::string_view keep(std::string_view name);
     std::string_view compared(std::string_view name) const;

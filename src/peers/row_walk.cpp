@@ -39,6 +39,7 @@ int translate_rows(output_file &out, const rule_chain &chain, const variant &v, 
     if (form == peer_form::pjsip)
         pjsip = plan_pjsip(plan);
     row_naming naming{name_column(plan), header_keyword(chain), taken};
+    taken.expect_rows(row_count());
     std::vector<std::size_t> secrets;
     for (std::size_t i = 0; i < plan.size(); ++i)
         if (plan[i].kind == rule_kind::setting && plan[i].is_credential)
