@@ -9,7 +9,7 @@
 #include "peers/rules.h"
 
 // How the setting columns of a table become PJSIP options: one table
-// (pjsip_columns.cpp), a row for each column the form writes, found by the
+// (pjsip/columns.cpp), a row for each column the form writes, found by the
 // column's key in any letter case.
 
 // One line of the endpoint section, the value written with `suffix`.

@@ -206,7 +206,7 @@ pjsip_plan plan_pjsip(const std::vector<column_plan> &plan)
             if (t == nullptr)
                 std::printf("Column %.*s has no PJSIP counterpart; it is left out.\n",
                             static_cast<int>(col.name.size()), col.name.data());
-            else if (sets_media_encryption(*t) && pjsip.media_column == pjsip_plan::no_column)
+            else if (sets_media_encryption(*t) && pjsip.media_column == no_column)
                 pjsip.media_column = i;
         }
         pjsip.columns.push_back(t);

@@ -21,8 +21,6 @@ class output_file;
 
 // What the PJSIP form keeps for a whole result.
 struct pjsip_plan {
-    static constexpr std::size_t no_column = -1;
-
     std::vector<const pjsip_column *> columns; // each column's translation, or null
     std::vector<key_check> value_lines;   // the key of the line that carries a value; empty: none
     std::size_t media_column = no_column; // where the media_encryption line goes
