@@ -223,20 +223,6 @@ bool read_uint32(std::string_view value, std::string_view &written)
 namespace
 {
 
-// `list` split at each `separator`, each item given to `take` as it
-// stands; false as soon as `take` refuses one.
-template <typename F> bool each_item(std::string_view list, char separator, F take)
-{
-    for (;;) {
-        std::size_t at = list.find(separator);
-        if (!take(list.substr(0, at)))
-            return false;
-        if (at == std::string_view::npos)
-            return true;
-        list.remove_prefix(at + 1);
-    }
-}
-
 // A decimal number without a sign or a leading zero, at most `most`.
 bool is_plain_number(std::string_view text, unsigned most)
 {

@@ -16,18 +16,25 @@ truth read_truth(std::string_view value);
 // `word` without the blanks and tabs at either end.
 std::string_view without_blanks(std::string_view word);
 
+// `list` split at each `separator`, each item given to `take` as it
+// stands; false as soon as `take` refuses one.
+template <typename F> bool each_item(std::string_view list, char separator, F take)
+{
+    for (;;) {
+        std::size_t at = list.find(separator);
+        if (!take(list.substr(0, at)))
+            return false;
+        if (at == std::string_view::npos)
+            return true;
+        list.remove_prefix(at + 1);
+    }
+}
+
 // Calls `take` with each word of a comma-separated list, blanks around it
 // cut; false as soon as `take` refuses one.
 template <typename F> bool each_word(std::string_view list, F take)
 {
-    for (;;) {
-        std::size_t comma = list.find(',');
-        if (!take(without_blanks(list.substr(0, comma))))
-            return false;
-        if (comma == std::string_view::npos)
-            return true;
-        list.remove_prefix(comma + 1);
-    }
+    return each_item(list, ',', [&](std::string_view word) { return take(without_blanks(word)); });
 }
 
 // One word of a chan_sip nat list, what it asks for.
